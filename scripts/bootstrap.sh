@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs whatever the build and the tests need, from Debian's packages only.
+# Idempotent: a second run on a ready machine installs nothing and takes a second.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  wine wine64 xvfb xauth libgl1-mesa-dri
+  googletest
+  clang libclang-rt-14-dev
+  python3 ffmpeg
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "bootstrap: installing ${missing[*]}" >&2
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -q >/dev/null
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+fi

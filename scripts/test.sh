@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The whole test suite, from a fresh machine: installs what is missing, builds
+# the native, win64, win32 and fuzz presets, runs the native tests (ASan+UBSan),
+# the win64 tests under wine64, the host-side checks of the win32 binaries, and
+# each fuzz target for a bounded time. Prints one count line per build and a total.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+bash scripts/bootstrap.sh || exit 1
+bash scripts/build.sh native win64 win32 fuzz || exit 1
+
+declare -A passed failed
+status=0
+xvfb_pid=""
+prefix="$root/build/win64/wineprefix"
+
+cleanup() {
+  if [ -d "$prefix" ]; then WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+
+run_ctest() {
+  local build="$1"; shift
+  local log="build/$build/ctest.log"
+  echo "== tests: $build"
+  ctest --test-dir "build/$build" --output-on-failure -j2 "$@" 2>&1 | tee "$log" |
+    grep -E '(Failed|\*\*\*|tests passed|Total Test time|Test +#.*(Failed|Timeout|Exception))' || true
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n1)
+  if [ -z "$line" ]; then
+    if grep -q 'No tests were found' "$log"; then
+      echo "$build: no tests were found"; status=1
+    else
+      echo "$build: ctest did not finish"; status=1
+    fi
+    passed[$build]=0; failed[$build]=0; return
+  fi
+  local total fails
+  total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+  fails=$(sed -E 's/.*tests passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  passed[$build]=$((total - fails)); failed[$build]=$fails
+  ((fails == 0)) || status=1
+}
+
+run_ctest native
+
+# win64: one Xvfb display for the tests that need a window (labelled
+# "display"; wine-run.sh hides it from every other test), then one persistent
+# wineserver and one warm-up process before anything runs a test binary
+# (ctest's test discovery does), so no test starts the server or wine's desktop
+# process: either would inherit the test's output pipe and hold every test open
+# until it exits. The warm-up brings the desktop up on the display.
+displayfile=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" </dev/null >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -n1 "$displayfile")"
+rm -f "$displayfile"
+CAMVUE_NEEDS_DISPLAY=1 bash scripts/wine-run.sh --prefix "$prefix" cmd /c exit 0 \
+  </dev/null >/dev/null 2>&1 || true
+run_ctest win64
+run_ctest win32
+
+echo "== fuzz"
+if bash scripts/fuzz.sh "${CAMVUE_FUZZ_SECONDS:-20}"; then fuzz_ok=1; else fuzz_ok=0; status=1; fi
+nfuzz=$(ls tests/fuzz/*.cpp | wc -l)
+
+echo "== summary"
+tp=0; tf=0
+for b in native win64 win32; do
+  echo "$b: ${passed[$b]} passed, ${failed[$b]} failed"
+  tp=$((tp + passed[$b])); tf=$((tf + failed[$b]))
+done
+if ((fuzz_ok)); then
+  echo "fuzz: $nfuzz passed, 0 failed"; tp=$((tp + nfuzz))
+else
+  echo "fuzz: see the FAIL lines above"; tf=$((tf + 1))
+fi
+echo "total: $tp passed, $tf failed"
+exit $status

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Runs a Windows x86_64 program under wine64 with the build's private prefix.
+# Used as the ctest emulator of the win64 build:
+#   wine-run.sh --prefix DIR PROGRAM [ARGS...]
+# A test that needs a window sets CAMVUE_NEEDS_DISPLAY=1 (and the label
+# "display", so scripts/test.sh starts Xvfb); every other test runs without
+# DISPLAY, so it cannot come to depend on one.
+# The prefix is created on first use (under a lock, since ctest runs tests in
+# parallel); a persistent wineserver is started detached from our stdout so a
+# test never waits for it to exit.
+set -euo pipefail
+
+prefix=""
+while (($#)); do
+  case "$1" in
+    --prefix) prefix="$2"; shift 2 ;;
+    *) break ;;
+  esac
+done
+[ -n "$prefix" ] || { echo "wine-run.sh: --prefix DIR is required" >&2; exit 2; }
+(($#)) || { echo "wine-run.sh: no program given" >&2; exit 2; }
+
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+[ -x "$wine" ] || { echo "wine-run.sh: $wine missing: run scripts/bootstrap.sh" >&2; exit 2; }
+
+export WINEPREFIX="$prefix"
+export WINEARCH=win64
+export WINEDEBUG="${WINEDEBUG:-fixme-all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+start_server() {
+  # -p: persistent. wineserver daemonizes once ready; when a server is already
+  # up for this prefix it exits at once. Never let it inherit our stdout.
+  "$wineserver" -p </dev/null >/dev/null 2>&1 || true
+}
+
+if [ ! -f "$prefix/.camvue-ready" ]; then
+  mkdir -p "$(dirname "$prefix")"
+  exec 9>"$prefix.lock"
+  flock 9
+  if [ ! -f "$prefix/.camvue-ready" ]; then
+    rm -rf "$prefix"
+    mkdir -p "$prefix"
+    start_server
+    "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
+    reg=$(mktemp --suffix=.reg)
+    # A crash must exit non-zero (no debugger, no dialog); windows must not wait
+    # for a window manager that Xvfb does not have.
+    cat >"$reg" <<'REG'
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]
+"Debugger"="false"
+"Auto"="1"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+"Decorated"="N"
+REG
+    "$wine" regedit /S "Z:${reg//\//\\}" </dev/null >/dev/null 2>&1
+    rm -f "$reg"
+    touch "$prefix/.camvue-ready"
+  fi
+  flock -u 9
+  exec 9>&-
+fi
+
+start_server
+
+if [ "${CAMVUE_NEEDS_DISPLAY:-0}" = 1 ]; then
+  if [ -z "${DISPLAY:-}" ]; then
+    echo "wine-run.sh: this test needs a display; run it through scripts/test.sh" >&2
+    exit 2
+  fi
+else
+  unset DISPLAY
+fi
+
+exec "$wine" "$@"
