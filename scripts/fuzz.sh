@@ -14,7 +14,7 @@ run_one() {
   cp -r "tests/fuzz/corpus/$t/." "$work/$t/" 2>/dev/null || true
   if "$dir/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
        -artifact_prefix="$work/$t-" "$work/$t" >"$work/$t.log" 2>&1; then
-    echo "fuzz ok   $t: $(grep -o '#[0-9]* *DONE.*' "$work/$t.log" | tail -n1)"
+    echo "fuzz ok   $t: $(grep -o 'Done [0-9]* runs.*' "$work/$t.log" | tail -n1)"
   else
     echo "fuzz FAIL $t"; tail -n 40 "$work/$t.log"; return 1
   fi

@@ -1,0 +1,203 @@
+// RtspSession::Receive: the one loop that reads RTP, answers with RTCP
+// receiver reports, keeps multicast sessions alive and decides when a stream
+// has ended.
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "npcamvue/rtsp/read_response.h"
+#include "npcamvue/rtsp/requests.h"
+#include "npcamvue/rtsp/rtcp.h"
+#include "npcamvue/rtsp/session.h"
+
+namespace camvue {
+namespace {
+
+constexpr size_t kOutgoingSize = 1024;
+constexpr size_t kDatagramSize = 65536;
+constexpr size_t kRtcpInputSize = 2048;
+constexpr size_t kRtpHeaderSize = 12;
+constexpr uint32_t kSelectTimeoutMs = 3000;
+constexpr uint32_t kReportIntervalMs = 2000;
+constexpr uint32_t kInactivityLimitMs = 15000;
+constexpr int kMaxMisses = 5;
+
+}  // namespace
+
+bool RtspSession::SendKeepAlive(char* buffer, size_t size) {
+    const std::string request = BuildKeepAlive(path_, ++cseq_, sessionId_);
+    if (request.size() >= size || !SendRequest(request))
+        return false;
+    ReadEnd end = ReadEnd::kComplete;
+    ReadResponse(abortEvent_, buffer, control_, static_cast<int>(size), responseTimeoutMs_,
+                 kInvalidSocket, nullptr, &end);
+    // An abort request seen while waiting for the reply still ends the loop.
+    if (end == ReadEnd::kAborted && abortEvent_ != nullptr)
+        EventSet(abortEvent_);
+    return true;
+}
+
+StreamEnd RtspSession::Receive() {
+    std::unique_ptr<char[]> outgoing(new (std::nothrow) char[kOutgoingSize]);
+    std::unique_ptr<uint8_t[]> datagram(new (std::nothrow) uint8_t[kDatagramSize]);
+    std::unique_ptr<uint8_t[]> rtcpInput(new (std::nothrow) uint8_t[kRtcpInputSize]);
+    if (!outgoing || !datagram || !rtcpInput) {
+        observer_->OnEnded(StreamEnd::kNoBuffers);
+        return StreamEnd::kNoBuffers;
+    }
+    std::memset(rtcpInput.get(), 0, kRtcpInputSize);
+    if (sink_ != nullptr)
+        sink_->Reset(stream_);
+
+    const uint32_t start = TickCountMs();
+    uint32_t lastPacket = start;
+    uint32_t lastReport = start;
+    uint32_t lastKeepAlive = start;
+    int misses = 0;
+    bool rtcpDue = false;
+    bool rtcpInputSeen = false;
+    bool haveServerReport = false;
+    const bool keepAlive = multicast_ && sessionTimeout_ != 0;
+    const uint32_t keepAliveMs = sessionTimeout_ / 2 * 1000;
+
+    StreamEnd end = StreamEnd::kAborted;
+    for (;;) {
+        if (media_.rtp == kInvalidSocket || media_.rtcp == kInvalidSocket) {
+            end = StreamEnd::kSocketClosed;
+            break;
+        }
+        SocketHandle set[3] = {media_.rtp, media_.rtcp, control_};
+        int count = 2;
+
+        if (keepAlive) {
+            const uint32_t now = TickCountMs();
+            if (now - lastKeepAlive >= keepAliveMs) {
+                if (!SendKeepAlive(outgoing.get(), kOutgoingSize)) {
+                    end = StreamEnd::kKeepAliveFailed;
+                    break;
+                }
+                lastKeepAlive = now;
+                observer_->OnKeepAlive();
+            }
+            if (control_ != kInvalidSocket)
+                count = 3;
+        }
+
+        uint32_t now = TickCountMs();
+        if (now - lastReport >= kReportIntervalMs) {
+            rtcpDue = true;
+            lastReport = now;
+        }
+        if (now - lastPacket > kInactivityLimitMs) {
+            end = StreamEnd::kInactive;
+            break;
+        }
+
+        bool readable[3] = {false, false, false};
+        int ready = WaitReadable(set, count, kSelectTimeoutMs, readable);
+        if (ready < 0) {
+            end = StreamEnd::kSelectError;
+            break;
+        }
+        if (ready == 0) {
+            if (abortEvent_ != nullptr && EventWait(abortEvent_, 0)) {
+                end = StreamEnd::kAborted;
+                break;
+            }
+            if (++misses >= kMaxMisses) {
+                end = StreamEnd::kMissed;
+                break;
+            }
+            continue;
+        }
+
+        if (count == 3 && readable[2] && !readable[0]) {
+            // Late data on the control connection: read and drop it so the
+            // select does not spin; a closed connection ends nothing here (the
+            // next keep-alive send will tell).
+            char drop[512];
+            SocketRecv(control_, drop, sizeof(drop));
+        }
+
+        bool runReport = false;
+        if (!readable[0]) {
+            rtcpInputSeen = readable[1];
+            runReport = true;
+        } else {
+            int n = SocketRecvFrom(media_.rtp, datagram.get(), kDatagramSize);
+            bool skip = false;
+            if (multicast_) {
+                skip = n < static_cast<int>(kRtpHeaderSize);
+            } else if (n <= 0) {
+                end = StreamEnd::kReceiveError;
+                break;
+            } else if (n < static_cast<int>(kRtpHeaderSize)) {
+                // Shorter than the fixed RTP header: nothing to assemble.
+                skip = true;
+            }
+            if (!skip) {
+                observer_->OnDatagram(static_cast<size_t>(n));
+                PushResult r = sink_ != nullptr ? sink_->PushPacket(stream_, datagram.get(),
+                                                                    static_cast<size_t>(n))
+                                                : PushResult::kTaken;
+                if (r == PushResult::kEnd) {
+                    end = StreamEnd::kNotRtp;
+                    break;
+                }
+                if (r == PushResult::kTaken) {
+                    lastPacket = TickCountMs();
+                    runReport = true;
+                }
+            }
+        }
+
+        if (runReport && (rtcpDue || rtcpInputSeen)) {
+            bool send = true;
+            bool answering = false;
+            bool rtcpReadable[1] = {false};
+            if (WaitReadable(&media_.rtcp, 1, 0, rtcpReadable) > 0) {
+                int n = SocketRecvFrom(media_.rtcp, rtcpInput.get(), kRtcpInputSize);
+                if (n < 0) {
+                    send = false;
+                } else if (n >= 8) {
+                    haveServerReport = true;
+                    answering = true;
+                }
+            }
+            if (send) {
+                uint32_t reportee = 0;
+                if (haveServerReport) {
+                    const uint8_t* p = rtcpInput.get() + 4;
+                    reportee = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) |
+                               (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+                }
+                const uint16_t seq = sink_ != nullptr ? sink_->LastSequence() : 0;
+                size_t len = BuildReceiverReport(
+                    reinterpret_cast<uint8_t*>(outgoing.get()), kOutgoingSize, localSsrc_, reportee,
+                    seq, cname_.empty() ? nullptr : cname_.c_str(), cname_.size());
+                if (len == 0 || SocketSendToAddress(media_.rtcp, outgoing.get(), len,
+                                                    serverAddress_, serverRtcpPort_) < 0) {
+                    ++misses;
+                } else {
+                    observer_->OnReceiverReport(len, answering);
+                }
+            }
+            rtcpDue = false;
+            rtcpInputSeen = false;
+        }
+
+        if (abortEvent_ != nullptr && EventWait(abortEvent_, 0)) {
+            end = StreamEnd::kAborted;
+            break;
+        }
+    }
+
+    if (abortEvent_ != nullptr)
+        EventWait(abortEvent_, 0);  // clear a pending request
+    observer_->OnEnded(end);
+    if (!StreamEndIsError(end) && media_.rtcp != kInvalidSocket)
+        Close();
+    return end;
+}
+
+}  // namespace camvue

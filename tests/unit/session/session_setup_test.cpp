@@ -1,0 +1,306 @@
+// RtspSession::Open and Close against the scripted camera: request texts,
+// CSeq, authentication, reply edge cases.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "npcamvue/rtsp/md5.h"
+#include "npcamvue/rtsp/rtsp_url.h"
+#include "npcamvue/rtsp/session.h"
+#include "tests/unit/session/standard_camera.h"
+
+namespace camvue::test {
+namespace {
+
+struct EventDeleter {
+    void operator()(Event* e) const { EventDestroy(e); }
+};
+using EventPtr = std::unique_ptr<Event, EventDeleter>;
+
+class SessionSetup : public testing::Test {
+  protected:
+    void Target(RtspSession& s, FakeCamera& camera, const std::string& path,
+                const std::string& userinfo = "") {
+        RtspUrl url;
+        std::string address =
+            "rtsp://" + userinfo + "127.0.0.1:" + std::to_string(camera.port()) + path;
+        ASSERT_TRUE(ParseRtspUrl(address.c_str(), &url));
+        ASSERT_TRUE(s.SetTarget(url));
+        s.SetResponseTimeout(3000);
+    }
+    EventPtr abort_{EventCreate(false, false)};
+};
+
+std::string Md5(const std::string& s) {
+    char hex[kMd5HexSize];
+    Md5Hex(s.data(), s.size(), hex);
+    return hex;
+}
+
+TEST_F(SessionSetup, RequestTextsCSeqAndUrls) {
+    FakeCamera camera(StandardReply);
+    RtspSession s;
+    Target(s, camera, "/live/ch1");
+    ASSERT_TRUE(s.Open(abort_.get()));
+    ASSERT_TRUE(camera.WaitForRequests(4, 2000));
+    auto r = camera.Requests();
+    // The port is never part of the Request-URI.
+    EXPECT_EQ(r[0].text,
+              "OPTIONS rtsp://127.0.0.1/live/ch1 RTSP/1.0\r\nCSeq: 1\r\n"
+              "User-Agent: CorvinaVideo\r\nAccept: application/sdp\r\n\r\n");
+    EXPECT_EQ(r[1].text,
+              "DESCRIBE rtsp://127.0.0.1/live/ch1 RTSP/1.0\r\nCSeq: 2\r\n"
+              "User-Agent: CorvinaVideo\r\nAccept: application/sdp\r\n\r\n");
+    const MediaSockets& m = s.sockets();
+    EXPECT_EQ(m.rtpPort % 2, 0);
+    EXPECT_EQ(r[2].text,
+              "SETUP rtsp://127.0.0.1/live/ch1/trackID=1 RTSP/1.0\r\nCSeq: 3\r\n"
+              "User-Agent: LibVLC/1.1.11 (LIVE555 Streaming Media v2011.05.25)\r\n"
+              "Transport: RTP/AVP;unicast;client_port=" +
+                  std::to_string(m.rtpPort) + "-" + std::to_string(m.rtcpPort) + "\r\n\r\n");
+    EXPECT_EQ(r[3].text, std::string("PLAY rtsp://127.0.0.1/live/ch1 RTSP/1.0\r\nSession: ") +
+                             kSessionId + "\r\nRange: npt=0.000-\r\nCSeq: 4\r\n\r\n");
+
+    // What the replies said.
+    EXPECT_EQ(s.sessionId(), kSessionId);
+    EXPECT_EQ(s.sessionTimeout(), 60u);
+    EXPECT_EQ(s.stream().codec, kCodecH264);
+    EXPECT_EQ(s.stream().payloadType, 96u);
+    EXPECT_EQ(s.stream().picture.width, 352);
+    EXPECT_EQ(s.stream().picture.height, 288);
+    EXPECT_TRUE(s.stream().ssrcKnown);
+    EXPECT_EQ(s.stream().ssrc, 0x0A0B0C0Du);
+    EXPECT_TRUE(s.stream().sequenceKnown);
+    EXPECT_EQ(s.stream().expectedSequence, 1000);
+
+    testing::internal::CaptureStdout();
+    s.Close();
+    const std::string console = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(camera.WaitForRequests(5, 2000));
+    EXPECT_EQ(camera.Requests()[4].text,
+              std::string("TEARDOWN rtsp://127.0.0.1/live/ch1 RTSP/1.0\r\nSession: ") + kSessionId +
+                  "\r\nCSeq: 5\r\n\r\n");
+    EXPECT_NE(console.find("Stop ONVIF begin "), std::string::npos) << console;
+    EXPECT_NE(console.find("Stop ONVIF end "), std::string::npos) << console;
+    EXPECT_FALSE(s.established());
+    EXPECT_EQ(s.sockets().rtp, kInvalidSocket);
+}
+
+TEST_F(SessionSetup, CSeqKeepsRisingAcrossSetups) {
+    FakeCamera camera(StandardReply);
+    RtspSession s;
+    Target(s, camera, "/a");
+    ASSERT_TRUE(s.Open(abort_.get()));
+    ASSERT_TRUE(s.Open(abort_.get()));  // tears the first one down first
+    ASSERT_TRUE(camera.WaitForRequests(9, 2000));
+    auto r = camera.Requests();
+    for (size_t i = 0; i < 9; ++i)
+        EXPECT_EQ(r[i].cseq, i + 1) << r[i].text;
+    EXPECT_EQ(r[4].method, "TEARDOWN");
+    EXPECT_EQ(r[5].method, "OPTIONS");
+    EXPECT_EQ(r[5].connection, 2);
+}
+
+TEST_F(SessionSetup, BasicChallengeIsAnsweredOnce) {
+    FakeCamera camera([](FakeCamera& c, const CameraRequest& q) {
+        if (q.method == "DESCRIBE" && q.text.find("Authorization:") == std::string::npos) {
+            return CameraReply{FakeCamera::Reply(q, "401 Unauthorized",
+                                                 "WWW-Authenticate: Basic realm=\"cam\"\r\n")};
+        }
+        return StandardReply(c, q);
+    });
+    RtspSession s;
+    Target(s, camera, "/x", "user:pw@");
+    ASSERT_TRUE(s.Open(abort_.get()));
+    EXPECT_EQ(s.authKind(), kAuthBasic);
+    auto r = camera.Requests();
+    ASSERT_GE(r.size(), 5u);
+    EXPECT_EQ(r[2].method, "DESCRIBE");
+    EXPECT_NE(
+        r[2].text.find("\r\nAccept: application/sdp\r\nAuthorization: Basic dXNlcjpwdw==\r\n\r\n"),
+        std::string::npos)
+        << r[2].text;
+    // Later requests carry it too.
+    EXPECT_NE(r[3].text.find("Authorization: Basic dXNlcjpwdw=="), std::string::npos);
+    EXPECT_NE(r[4].text.find("Authorization: Basic dXNlcjpwdw=="), std::string::npos);
+}
+
+TEST_F(SessionSetup, DigestIsChosenOverBasicAndSignsEveryMethod) {
+    FakeCamera camera([](FakeCamera& c, const CameraRequest& q) {
+        if (q.method == "DESCRIBE" && q.text.find("Authorization:") == std::string::npos) {
+            return CameraReply{FakeCamera::Reply(
+                q, "401 Unauthorized",
+                "WWW-Authenticate: Basic realm=\"basic-realm\"\r\n"
+                "WWW-Authenticate: Digest realm=\"cam\", nonce=\"4e6f6e6365\"\r\n")};
+        }
+        return StandardReply(c, q);
+    });
+    RtspSession s;
+    Target(s, camera, "/live/ch1", "admin:secret@");
+    ASSERT_TRUE(s.Open(abort_.get()));
+    EXPECT_EQ(s.authKind(), kAuthDigest);
+    s.Close();
+    ASSERT_TRUE(camera.WaitForRequests(6, 2000));
+    auto r = camera.Requests();
+    const std::string ha1 = Md5("admin:cam:secret");
+    for (size_t i = 2; i < 6; ++i) {
+        SCOPED_TRACE(r[i].text);
+        // The uri is the configured path, also for SETUP to the control URL.
+        const std::string response = Md5(ha1 + ":4e6f6e6365:" + Md5(r[i].method + ":/live/ch1"));
+        EXPECT_NE(r[i].text.find("\r\nAuthorization: Digest username=\"admin\",realm=\"cam\","
+                                 "nonce=\"4e6f6e6365\",uri=\"/live/ch1\",response=\"" +
+                                 response + "\""),
+                  std::string::npos);
+        EXPECT_EQ(r[i].text.find("Basic"), std::string::npos);
+        EXPECT_EQ(r[i].text.find("qop"), std::string::npos);
+    }
+}
+
+TEST_F(SessionSetup, ChallengeForEverFailsTheSetup) {
+    FakeCamera camera([](FakeCamera& c, const CameraRequest& q) {
+        if (q.method == "DESCRIBE") {
+            return CameraReply{FakeCamera::Reply(
+                q, "401 Unauthorized", "WWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n")};
+        }
+        return StandardReply(c, q);
+    });
+    RtspSession s;
+    Target(s, camera, "/x", "u:wrong@");
+    EXPECT_FALSE(s.Open(abort_.get()));
+    EXPECT_STREQ(s.lastError(), "authentication refused");
+    EXPECT_EQ(camera.Requests().size(), 3u);  // OPTIONS, DESCRIBE, one retry
+    EXPECT_FALSE(s.established());
+}
+
+TEST_F(SessionSetup, SecureRtspStatusLineCountsAsAChallenge) {
+    FakeCamera camera([](FakeCamera& c, const CameraRequest& q) {
+        if (q.method == "DESCRIBE" && q.text.find("Authorization:") == std::string::npos) {
+            return CameraReply{
+                "Secure-RTSP/1.0 401 Unauthorized\r\nCSeq: 2\r\n"
+                "WWW-Authenticate: Basic realm=\"x\"\r\n\r\n"};
+        }
+        return StandardReply(c, q);
+    });
+    RtspSession s;
+    Target(s, camera, "/x", "u:p@");
+    ASSERT_TRUE(s.Open(abort_.get()));
+    EXPECT_EQ(s.authKind(), kAuthBasic);
+}
+
+TEST_F(SessionSetup, RepliesDeliveredOneByteAtATime) {
+    FakeCamera camera([](FakeCamera& c, const CameraRequest& q) {
+        CameraReply r = StandardReply(c, q);
+        r.byteAtATime = q.method != "DESCRIBE";  // keep the test short
+        return r;
+    });
+    RtspSession s;
+    Target(s, camera, "/slow");
+    ASSERT_TRUE(s.Open(abort_.get()));
+    EXPECT_EQ(s.sessionId(), kSessionId);
+}
+
+TEST_F(SessionSetup, SetupReplyWithoutServerPortFails) {
+    for (const char* transport : {"Transport: RTP/AVP;unicast;client_port=1-2\r\n",
+                                  "Transport: RTP/AVP;unicast;server_port=7000\r\n"}) {
+        FakeCamera camera([transport](FakeCamera& c, const CameraRequest& q) {
+            if (q.method == "SETUP") {
+                return CameraReply{
+                    FakeCamera::Reply(q, "200 OK", std::string(transport) + "Session: 1\r\n")};
+            }
+            return StandardReply(c, q);
+        });
+        RtspSession s;
+        Target(s, camera, "/x");
+        EXPECT_FALSE(s.Open(abort_.get())) << transport;
+        EXPECT_NE(std::string(s.lastError()).find("server_port"), std::string::npos);
+        EXPECT_EQ(s.sockets().rtp, kInvalidSocket);
+    }
+}
+
+TEST_F(SessionSetup, NoSessionHeaderSendsSessionZero) {
+    FakeCamera camera([](FakeCamera& c, const CameraRequest& q) {
+        if (q.method == "SETUP") {
+            return CameraReply{FakeCamera::Reply(
+                q, "200 OK",
+                "Transport: RTP/AVP;unicast;server_port=" + std::to_string(c.rtpPort()) + "-" +
+                    std::to_string(c.rtcpPort()) + "\r\n")};
+        }
+        return StandardReply(c, q);
+    });
+    RtspSession s;
+    Target(s, camera, "/x");
+    ASSERT_TRUE(s.Open(abort_.get()));
+    s.Close();
+    ASSERT_TRUE(camera.WaitForRequests(5, 2000));
+    auto r = camera.Requests();
+    EXPECT_NE(r[3].text.find("\r\nSession: 0\r\n"), std::string::npos) << r[3].text;
+    EXPECT_NE(r[4].text.find("\r\nSession: 0\r\n"), std::string::npos) << r[4].text;
+}
+
+TEST_F(SessionSetup, ConnectionClosedByTheCameraFailsTheSetup) {
+    FakeCamera camera([](FakeCamera& c, const CameraRequest& q) {
+        if (q.method == "DESCRIBE")
+            return CameraReply{"", true};
+        return StandardReply(c, q);
+    });
+    RtspSession s;
+    Target(s, camera, "/x");
+    const uint32_t t0 = TickCountMs();
+    EXPECT_FALSE(s.Open(abort_.get()));
+    EXPECT_LT(TickCountMs() - t0, 2500u);  // the closed connection ends the wait
+}
+
+TEST_F(SessionSetup, HostNameIsRefusedWithoutLookup) {
+    RtspSession s;
+    EXPECT_TRUE(s.SetTarget(554, "localhost", "", "", "/x"));
+    EXPECT_FALSE(s.Open(abort_.get()));
+    EXPECT_FALSE(s.SetTarget(554, "a.very.long.hostname", "", "", "/x"));
+}
+
+TEST_F(SessionSetup, AbortBeforeSetupReturnsFalseAtOnce) {
+    FakeCamera camera(StandardReply);
+    RtspSession s;
+    Target(s, camera, "/x");
+    EventSet(abort_.get());
+    EXPECT_FALSE(s.Open(abort_.get()));
+    EXPECT_TRUE(camera.Requests().empty());
+}
+
+TEST_F(SessionSetup, AbortDuringAReplyWaitEndsTheSetup) {
+    FakeCamera camera([](FakeCamera& c, const CameraRequest& q) {
+        if (q.method == "DESCRIBE")
+            return CameraReply{};  // never answers
+        return StandardReply(c, q);
+    });
+    RtspSession s;
+    Target(s, camera, "/x");
+    s.SetResponseTimeout(60000);
+    std::thread stopper([this] {
+        SleepMs(200);
+        EventSet(abort_.get());
+    });
+    const uint32_t t0 = TickCountMs();
+    EXPECT_FALSE(s.Open(abort_.get()));
+    EXPECT_LT(TickCountMs() - t0, 2000u);
+    stopper.join();
+}
+
+TEST_F(SessionSetup, RtpBeforeThePlayReplyStampsTheFirstDatagramTime) {
+    FakeCamera camera([](FakeCamera& c, const CameraRequest& q) {
+        if (q.method == "PLAY") {
+            c.SendRtp(MakeRtp(96, 1, 0, 1, true, {0x65, 0x88}));
+            SleepMs(50);
+        }
+        return StandardReply(c, q);
+    });
+    RtspSession s;
+    Target(s, camera, "/x");
+    const uint64_t before = SystemFileTime();
+    ASSERT_TRUE(s.Open(abort_.get()));
+    EXPECT_GE(s.stream().firstDatagramTime, before);
+    EXPECT_LE(s.stream().firstDatagramTime, SystemFileTime());
+}
+
+}  // namespace
+}  // namespace camvue::test

@@ -1,0 +1,47 @@
+// rtsp-dump's printer: one line per session event, one packets-per-second
+// line, and the set-up and first-packet times.
+#pragma once
+
+#include <cstdint>
+
+#include "npcamvue/rtp/packet_counter.h"
+#include "npcamvue/rtsp/session_observer.h"
+
+namespace camvue {
+
+class DumpObserver : public SessionObserver {
+  public:
+    DumpObserver(const RtpPacketCounter* counter, bool verbose)
+        : counter_(counter), verbose_(verbose) {}
+
+    void OnConnected(const char* host, uint16_t port) override;
+    void OnAuthenticated(int authKind) override;
+    void OnDescribed(const StreamState& stream) override;
+    void OnSetUp(const SetupReply& reply, const MediaSockets& sockets) override;
+    void OnPlaying(uint32_t setupMs) override;
+    void OnSetupFailed(const char* why) override;
+    void OnReceiverReport(size_t bytes, bool answeringServer) override;
+    void OnKeepAlive() override;
+    void OnDatagram(size_t bytes) override;
+    void OnEnded(StreamEnd why) override;
+    void OnReconnecting() override;
+
+    // Prints the packets-per-second line when a second has passed.
+    void Tick();
+    uint64_t datagrams() const { return datagrams_; }
+
+  private:
+    void Line(const char* format, ...);
+
+    const RtpPacketCounter* counter_;
+    bool verbose_;
+    uint32_t start_ = TickCountMs();
+    uint32_t connectStart_ = 0;
+    uint32_t playSent_ = 0;
+    bool firstPacketSeen_ = true;
+    uint64_t datagrams_ = 0;
+    uint64_t lastRateCount_ = 0;
+    uint32_t lastRateTick_ = TickCountMs();
+};
+
+}  // namespace camvue
