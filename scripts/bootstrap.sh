@@ -10,6 +10,12 @@ packages=(
   googletest
   clang libclang-rt-14-dev
   python3 ffmpeg
+  # the test camera (GStreamer's RTSP server through Python) and its network
+  python3-gi gir1.2-gst-rtsp-server-1.0 gir1.2-gstreamer-1.0 gir1.2-gst-plugins-base-1.0
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
+  gstreamer1.0-libav iproute2 procps tcpdump
+  # a second, different RTSP server
+  vlc-bin vlc-plugin-base
 )
 
 missing=()

@@ -180,5 +180,20 @@ TEST_F(SessionReceive, OtherPayloadTypesDoNotKeepTheStreamAlive) {
     Join();
 }
 
+TEST_F(SessionReceive, CameraThatStopsSendingEndsTheLoopAfterFiveSelectTimeouts) {
+    StartReceive();
+    ASSERT_TRUE(camera_.SendRtp(MakeRtp(96, 1, 0, 7, false, {1})));
+    const uint32_t t0 = TickCountMs();
+    const StreamEnd end = Join();
+    const uint32_t took = TickCountMs() - t0;
+    // Five quiet 3 s waits; nothing else wakes the loop.
+    EXPECT_EQ(end, StreamEnd::kMissed);
+    EXPECT_GE(took, 14000u);
+    EXPECT_LT(took, 20000u);
+    // A normal end: TEARDOWN goes out at once.
+    ASSERT_TRUE(camera_.WaitForRequests(5, 2000));
+    EXPECT_EQ(Teardowns(), 1u);
+}
+
 }  // namespace
 }  // namespace camvue::test
