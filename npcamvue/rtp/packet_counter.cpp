@@ -6,7 +6,7 @@ void RtpPacketCounter::Reset(StreamState& /*stream*/) {
     lastSequence_ = 0;
 }
 
-PushResult RtpPacketCounter::PushPacket(StreamState& stream, const uint8_t* data, size_t length) {
+PushResult RtpPacketCounter::PushPacket(StreamState& stream, uint8_t* data, size_t length) {
     // RFC 3550 5.1 fixed header.
     if (length < 12) {
         ++dropped_;

@@ -13,7 +13,7 @@ namespace camvue {
 class RtpPacketCounter : public PacketSink {
   public:
     void Reset(StreamState& stream) override;
-    PushResult PushPacket(StreamState& stream, const uint8_t* data, size_t length) override;
+    PushResult PushPacket(StreamState& stream, uint8_t* data, size_t length) override;
     uint16_t LastSequence() const override { return lastSequence_; }
 
     uint64_t taken() const { return taken_; }

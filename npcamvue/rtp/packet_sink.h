@@ -19,8 +19,9 @@ class PacketSink {
   public:
     virtual ~PacketSink() = default;
     // A new run of the receive loop starts: forget sequence state.
+    // PushPacket may rewrite the datagram in place (it is the loop's buffer).
     virtual void Reset(StreamState& stream) = 0;
-    virtual PushResult PushPacket(StreamState& stream, const uint8_t* data, size_t length) = 0;
+    virtual PushResult PushPacket(StreamState& stream, uint8_t* data, size_t length) = 0;
     // Sequence number of the last RTP packet received, for receiver reports.
     virtual uint16_t LastSequence() const = 0;
 };

@@ -40,6 +40,13 @@ struct StreamState {
     SpsInfo spsInfo{};
     PictureSize picture;
 
+    // RFC 2435 quantization tables of a JPEG stream, computed from Q or taken
+    // in-band; they outlive receive loops.
+    uint8_t jpegLuma[64] = {};
+    uint8_t jpegChroma[64] = {};
+    bool jpegLumaSet = false;
+    bool jpegChromaSet = false;
+
     // SETUP and PLAY replies.
     bool ssrcKnown = false;
     uint32_t ssrc = 0;  // host byte order

@@ -24,7 +24,7 @@ using EventPtr = std::unique_ptr<Event, EventDeleter>;
 class RecordingSink : public PacketSink {
   public:
     void Reset(StreamState&) override { ++resets; }
-    PushResult PushPacket(StreamState& stream, const uint8_t* data, size_t length) override {
+    PushResult PushPacket(StreamState& stream, uint8_t* data, size_t length) override {
         sizes.push_back(length);
         return counter.PushPacket(stream, data, length);
     }
