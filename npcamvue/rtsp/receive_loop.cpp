@@ -25,7 +25,8 @@ constexpr int kMaxMisses = 5;
 }  // namespace
 
 bool RtspSession::SendKeepAlive(char* buffer, size_t size) {
-    const std::string request = BuildKeepAlive(path_, ++cseq_, sessionId_);
+    // An address without a path asks about the server as a whole.
+    const std::string request = BuildKeepAlive(path_.empty() ? "*" : path_, ++cseq_, sessionId_);
     if (request.size() >= size || !SendRequest(request))
         return false;
     ReadEnd end = ReadEnd::kComplete;
@@ -111,12 +112,15 @@ StreamEnd RtspSession::Receive() {
             continue;
         }
 
-        if (count == 3 && readable[2] && !readable[0]) {
-            // Late data on the control connection: read and drop it so the
-            // select does not spin; a closed connection ends nothing here (the
-            // next keep-alive send will tell).
+        if (count == 3 && readable[2]) {
+            // Late data on the control connection is read and dropped so the
+            // select does not spin on it. A closed connection ends the loop:
+            // no keep-alive can reach the server any more.
             char drop[512];
-            SocketRecv(control_, drop, sizeof(drop));
+            if (SocketRecv(control_, drop, sizeof(drop)) <= 0) {
+                end = StreamEnd::kControlClosed;
+                break;
+            }
         }
 
         bool runReport = false;

@@ -50,6 +50,8 @@ const char* StreamEndText(StreamEnd end) {
             return "keep-alive could not be sent";
         case StreamEnd::kSocketClosed:
             return "media socket closed";
+        case StreamEnd::kControlClosed:
+            return "the server closed the RTSP connection";
         case StreamEnd::kInactive:
             return "no RTP packet for 15 s";
         case StreamEnd::kSelectError:

@@ -16,6 +16,7 @@ enum class StreamEnd {
     kNotRtp,           // a datagram that is not RTP version 2
     kKeepAliveFailed,  // the keep-alive request could not be sent
     kSocketClosed,     // a media socket was closed
+    kControlClosed,    // the server closed the RTSP connection during keep-alives
     kInactive,         // more than 15 s without an RTP packet taken
     kSelectError,
     kReceiveError,  // unicast receive error or empty datagram

@@ -195,5 +195,28 @@ TEST_F(SessionReceive, CameraThatStopsSendingEndsTheLoopAfterFiveSelectTimeouts)
     EXPECT_EQ(Teardowns(), 1u);
 }
 
+TEST_F(SessionReceive, ReportsWithoutRtpEndTheLoopAfterFifteenSeconds) {
+    StartReceive();
+    ASSERT_TRUE(camera_.SendRtp(MakeRtp(96, 1, 0, 7, false, {1})));
+    const uint32_t t0 = TickCountMs();
+    // Sender reports keep the select waking, so only the inactivity limit
+    // can end the loop.
+    while (!done_ && TickCountMs() - t0 < 25000) {
+        camera_.SendRtcp(MakeSenderReport(0x5555));
+        SleepMs(500);
+    }
+    const StreamEnd end = Join();
+    const uint32_t took = TickCountMs() - t0;
+    EXPECT_EQ(end, StreamEnd::kInactive);
+    EXPECT_TRUE(StreamEndIsError(end));
+    EXPECT_GE(took, 14500u);
+    EXPECT_LT(took, 19000u);
+    // An error end leaves the TEARDOWN to the next set-up.
+    EXPECT_EQ(Teardowns(), 0u);
+    EXPECT_TRUE(session_.established());
+    ASSERT_TRUE(session_.Open(abort_.get()));
+    EXPECT_EQ(Teardowns(), 1u);
+}
+
 }  // namespace
 }  // namespace camvue::test
