@@ -134,7 +134,22 @@ bool RtspSession::Aborted() {
     return false;
 }
 
+void RtspSession::DrainControl() {
+    // Replies are not matched by CSeq: whatever arrives after a request is
+    // taken as its reply. A reply that came late (PLAY's, when RTP arrived
+    // first) would answer the next request, so drop what is waiting now.
+    char scratch[1024];
+    for (int i = 0; i < 64; ++i) {
+        bool readable[1] = {false};
+        if (WaitReadable(&control_, 1, 0, readable) <= 0)
+            return;
+        if (SocketRecv(control_, scratch, sizeof(scratch)) <= 0)
+            return;
+    }
+}
+
 bool RtspSession::SendRequest(const std::string& request) {
+    DrainControl();
     size_t sent = 0;
     while (sent < request.size()) {
         int n = SocketSend(control_, request.data() + sent, request.size() - sent);

@@ -74,6 +74,7 @@ class RtspSession {
 
     bool Fail(const char* why);
     bool Aborted();
+    void DrainControl();
     bool SendRequest(const std::string& request);
     int ReadReply(char* buffer, int size, int timeoutMs);
     void AppendAuthorization(const char* method, std::string* request);

@@ -302,5 +302,31 @@ TEST_F(SessionSetup, RtpBeforeThePlayReplyStampsTheFirstDatagramTime) {
     EXPECT_LE(s.stream().firstDatagramTime, SystemFileTime());
 }
 
+TEST_F(SessionSetup, LatePlayReplyIsNotTakenForTheTeardownReply) {
+    FakeCamera camera([](FakeCamera& c, const CameraRequest& q) {
+        if (q.method == "PLAY") {
+            // RTP first: the client stops waiting for the PLAY reply.
+            c.SendRtp(MakeRtp(96, 1, 0, 1, true, {0x65, 0x88}));
+            SleepMs(300);
+        } else if (q.method == "TEARDOWN") {
+            SleepMs(60);
+        }
+        return StandardReply(c, q);
+    });
+    RtspSession s;
+    Target(s, camera, "/x");
+    ASSERT_TRUE(s.Open(abort_.get()));
+    SleepMs(500);  // the PLAY reply is waiting on the control socket now
+    testing::internal::CaptureStdout();
+    const uint32_t t0 = TickCountMs();
+    s.Close();
+    const uint32_t took = TickCountMs() - t0;
+    testing::internal::GetCapturedStdout();
+    // The client waited for the TEARDOWN reply itself.
+    EXPECT_GE(took, 50u);
+    ASSERT_TRUE(camera.WaitForRequests(5, 2000));
+    EXPECT_EQ(camera.Requests()[4].method, "TEARDOWN");
+}
+
 }  // namespace
 }  // namespace camvue::test
