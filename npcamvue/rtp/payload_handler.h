@@ -21,6 +21,9 @@ struct FrameBuffer {
     bool started = false;    // a key frame was delivered since the loop began or the last loss
     bool loss = false;       // a sequence gap since the last frame end
     size_t payloadSkip = 0;  // payload-format header bytes not copied (set per packet)
+    // Sequence gaps since the receive loop began. A handler that collects a
+    // unit over several packets compares it to notice a packet lost between.
+    uint32_t gaps = 0;
 
     // Appends bytes when they fit; false (nothing written) otherwise.
     bool Append(const uint8_t* bytes, size_t count) {

@@ -47,6 +47,10 @@ struct StreamState {
     bool jpegLumaSet = false;
     bool jpegChromaSet = false;
 
+    // SSRC of the last RTP packet received (frame assembly); a change retakes
+    // the presentation-time reference.
+    uint32_t lastSsrc = 0;
+
     // SETUP and PLAY replies.
     bool ssrcKnown = false;
     uint32_t ssrc = 0;  // host byte order
