@@ -52,12 +52,20 @@ MEDIA_SECONDS = 30
 MEDIA_SIZE = "320x240"
 MEDIA_RATE = 25
 
-# kind -> (file name, ffmpeg video encoder options)
+# kind -> (file name, ffmpeg video encoder options).
+# A key frame every MEDIA_RATE pictures exactly (no scene-cut ones), no
+# B-frames: RTP timestamps then rise by one picture time per packet group.
 MEDIA = {
     "h264": ("h264.mp4", ["-c:v", "libx264", "-pix_fmt", "yuv420p", "-g", "25",
-                          "-bf", "0"]),
+                          "-keyint_min", "25", "-sc_threshold", "0", "-bf", "0"]),
     "mjpeg": ("mjpeg.avi", ["-c:v", "mjpeg", "-pix_fmt", "yuvj420p", "-q:v", "8"]),
-    "mpeg4": ("mpeg4.mp4", ["-c:v", "mpeg4", "-g", "25", "-q:v", "5"]),
+    "mpeg4": ("mpeg4.mp4", ["-c:v", "mpeg4", "-g", "25", "-sc_threshold", "0",
+                            "-bf", "0", "-q:v", "5"]),
+    # With B-frames: pictures are sent in decoding order, so the RTP
+    # timestamp (the presentation time) goes back now and then.
+    "h264_bframes": ("h264-bframes.mp4", ["-c:v", "libx264", "-pix_fmt", "yuv420p",
+                                          "-g", "25", "-keyint_min", "25",
+                                          "-sc_threshold", "0", "-bf", "2"]),
 }
 
 

@@ -104,11 +104,11 @@ void DumpObserver::Tick() {
     if (now - lastRateTick_ < 1000)
         return;
     const double seconds = (now - lastRateTick_) / 1000.0;
-    Line("packets/s %.1f (total %llu taken, %llu dropped, %llu frame ends)",
+    Line("packets/s %.1f (total %llu taken, %llu dropped, %llu frames)",
          static_cast<double>(datagrams_ - lastRateCount_) / seconds,
          static_cast<unsigned long long>(counter_->taken()),
          static_cast<unsigned long long>(counter_->dropped()),
-         static_cast<unsigned long long>(counter_->frameEnds()));
+         static_cast<unsigned long long>(frames_->frames()));
     lastRateTick_ = now;
     lastRateCount_ = datagrams_;
 }

@@ -4,15 +4,16 @@
 
 #include <cstdint>
 
-#include "npcamvue/rtp/packet_counter.h"
 #include "npcamvue/rtsp/session_observer.h"
+#include "tools/rtsp-dump/counting_sink.h"
+#include "tools/rtsp-dump/frame_writer.h"
 
 namespace camvue {
 
 class DumpObserver : public SessionObserver {
   public:
-    DumpObserver(const RtpPacketCounter* counter, bool verbose)
-        : counter_(counter), verbose_(verbose) {}
+    DumpObserver(const CountingSink* counter, const FrameWriter* frames, bool verbose)
+        : counter_(counter), frames_(frames), verbose_(verbose) {}
 
     void OnConnected(const char* host, uint16_t port) override;
     void OnAuthenticated(int authKind) override;
@@ -29,17 +30,26 @@ class DumpObserver : public SessionObserver {
     // Prints the packets-per-second line when a second has passed.
     void Tick();
     uint64_t datagrams() const { return datagrams_; }
+    // Why the last set-up failed ("" when none did); an abort at the end of
+    // the budget does not count.
+    const char* lastFailure() const { return lastFailure_; }
 
   private:
-    void Line(const char* format, ...);
+#if defined(__GNUC__) || defined(__clang__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    void
+    Line(const char* format, ...);
 
-    const RtpPacketCounter* counter_;
+    const CountingSink* counter_;
+    const FrameWriter* frames_;
     bool verbose_;
     uint32_t start_ = TickCountMs();
     uint32_t connectStart_ = 0;
     uint32_t playSent_ = 0;
     bool firstPacketSeen_ = true;
     uint64_t datagrams_ = 0;
+    const char* lastFailure_ = "";
     uint64_t lastRateCount_ = 0;
     uint32_t lastRateTick_ = TickCountMs();
 };

@@ -3,8 +3,12 @@
 //
 //   rtsp-dump URL [--seconds N] [--frames N] [--out DIR] [--verbose]
 //
+// Prints one line per session event and per delivered frame; --out DIR also
+// writes each frame as DIR/frame-NNNNNN.h264|.jpg|.m4v and an index
+// DIR/frames.tsv. --frames N stops after N delivered frames.
+//
 // Exit: 0 when a stream played, 2 for an address that is refused, 3 when no
-// session could be set up within the time budget, 1 for usage errors.
+// session could be set up within the time budget, 1 for usage and file errors.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -14,10 +18,12 @@
 #include <thread>
 
 #include "npcamvue/platform/platform.h"
-#include "npcamvue/rtp/packet_counter.h"
+#include "npcamvue/rtp/frame_assembler.h"
 #include "npcamvue/rtsp/play_loop.h"
 #include "npcamvue/rtsp/session.h"
+#include "tools/rtsp-dump/counting_sink.h"
 #include "tools/rtsp-dump/dump_observer.h"
+#include "tools/rtsp-dump/frame_writer.h"
 
 namespace {
 
@@ -50,6 +56,7 @@ int main(int argc, char** argv) {
     unsigned long seconds = 10;
     unsigned long frames = 0;
     bool verbose = false;
+    std::string outDir;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             if (!ReadCount(argv[++i], &seconds))
@@ -58,7 +65,7 @@ int main(int argc, char** argv) {
             if (!ReadCount(argv[++i], &frames))
                 return Usage();
         } else if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc) {
-            ++i;  // frames are written once frame assembly exists
+            outDir = argv[++i];
         } else if (std::strcmp(argv[i], "--verbose") == 0) {
             verbose = true;
         } else if (argv[i][0] == '-' || url != nullptr) {
@@ -76,8 +83,13 @@ int main(int argc, char** argv) {
 
     Event* abortEvent = EventCreate(false, false);
     Event* quitEvent = EventCreate(true, false);
-    RtpPacketCounter counter;
-    DumpObserver observer(&counter, verbose);
+    FrameWriter writer(outDir);
+    if (!writer.Open())
+        return 1;
+    RtpFrameAssembler assembler;
+    assembler.SetCallback(&FrameWriter::OnFrame, &writer);
+    CountingSink counter(&assembler);
+    DumpObserver observer(&counter, &writer, verbose);
     RtspSession session;
     session.SetSink(&counter);
     session.SetObserver(&observer);
@@ -92,7 +104,7 @@ int main(int argc, char** argv) {
         const uint32_t start = TickCountMs();
         while (!done.load()) {
             bool stop = g_interrupted != 0 || TickCountMs() - start >= seconds * 1000UL ||
-                        (frames != 0 && counter.frameEnds() >= frames);
+                        (frames != 0 && writer.frames() >= frames);
             if (stop) {
                 EventSet(quitEvent);
                 EventSet(abortEvent);
@@ -106,23 +118,25 @@ int main(int argc, char** argv) {
     done.store(true);
     watcher.join();
     observer.Tick();
-    std::printf("summary: attempts=%u reconnects=%u datagrams=%llu taken=%llu frame-ends=%llu\n",
+    std::printf("summary: attempts=%u reconnects=%u datagrams=%llu taken=%llu frames=%llu\n",
                 static_cast<unsigned>(result.attempts), static_cast<unsigned>(result.reconnects),
                 static_cast<unsigned long long>(observer.datagrams()),
                 static_cast<unsigned long long>(counter.taken()),
-                static_cast<unsigned long long>(counter.frameEnds()));
+                static_cast<unsigned long long>(writer.frames()));
     std::fflush(stdout);
 
     EventDestroy(abortEvent);
     EventDestroy(quitEvent);
     NetCleanup();
+    if (writer.failed())
+        return 1;
     if (result.badAddress) {
         std::fprintf(stderr, "rtsp-dump: not a usable rtsp:// address: %s\n", url);
         return 2;
     }
     if (!result.played) {
         std::fprintf(stderr, "rtsp-dump: no session could be set up within %lu s: %s\n", seconds,
-                     session.lastError()[0] != '\0' ? session.lastError() : "no reply");
+                     observer.lastFailure()[0] != '\0' ? observer.lastFailure() : "no reply");
         return 3;
     }
     return 0;

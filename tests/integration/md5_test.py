@@ -1,0 +1,56 @@
+"""Frames rebuilt by rtsp-dump decode to exactly the pictures that ffmpeg's
+own RTSP client decodes from the same camera at the same time."""
+
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
+
+import dump  # noqa: E402
+import frames  # noqa: E402
+import peer  # noqa: E402
+
+FRAMES = 45
+
+
+class AgainstFfmpegClient(unittest.TestCase):
+    def compare(self, mount, kind):
+        out = tempfile.mkdtemp(prefix="camvue-md5-")
+        self.addCleanup(shutil.rmtree, out, True)
+        # A fresh camera, so both clients see one pipeline from its start.
+        with peer.start_camera("--port", "0") as camera:
+            url = camera.url(mount)
+            ref = frames.reference_client(url, FRAMES + 30, timeout=60)
+            run = dump.run_dump(url, 20, extra=["--frames", str(FRAMES), "--out", out])
+            try:
+                ref_out, ref_err = ref.communicate(timeout=60)
+            finally:
+                if ref.poll() is None:
+                    ref.kill()
+        self.assertEqual(run.rc, 0, run.transcript())
+        theirs = frames.framemd5_lines(ref_out)
+        ours, errors = frames.decode_frames(out, kind)
+        self.assertGreaterEqual(len(ours), FRAMES, run.transcript())
+        self.assertEqual(errors, 0, "our frames did not decode cleanly")
+        self.assertGreaterEqual(len(theirs), 20, ref_err)
+        i, j, n, bad = frames.common_run(ours, theirs)
+        self.assertIsNotNone(i, "no frame in common:\nours %s\ntheirs %s" % (ours[:5], theirs[:5]))
+        self.assertGreaterEqual(n, 15, "too short an overlap (%d frames)" % n)
+        self.assertEqual(bad, [], "frames differ at %s of %d (ours from %d, theirs from %d)"
+                         % (bad[:10], n, i, j))
+
+    def test_h264(self):
+        self.compare("/h264", "h264")
+
+    def test_mjpeg(self):
+        self.compare("/mjpeg", "jpeg")
+
+    def test_mpeg4(self):
+        self.compare("/mpeg4", "mpeg4")
+
+
+if __name__ == "__main__":
+    unittest.main()

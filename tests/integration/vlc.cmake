@@ -1,0 +1,13 @@
+# rtsp-dump against VLC's RTSP server (cvlc, Debian's vlc-bin and
+# vlc-plugin-base), streaming clips made at test time with ffmpeg.
+camvue_add_peer_test(vlc.h264 vlc_test.py vlc_test.VlcStreams.test_h264 TIMEOUT 60)
+camvue_add_peer_test(vlc.mjpeg vlc_test.py vlc_test.VlcStreams.test_mjpeg TIMEOUT 60)
+camvue_add_peer_test(vlc.mpeg4 vlc_test.py vlc_test.VlcStreams.test_mpeg4 TIMEOUT 60)
+# RTP ahead of the PLAY reply (VLC does this about every other time; the
+# relay in the test makes it happen every time).
+camvue_add_peer_test(vlc.h264_rtp_before_play_reply vlc_test.py
+  vlc_test.VlcStreams.test_h264_rtp_before_play_reply TIMEOUT 60)
+camvue_add_peer_test(vlc.loop_reconnect vlc_test.py
+  vlc_test.VlcLoop.test_reconnects_after_loop TIMEOUT 90)
+# H.264 with B-frames: RTP timestamps step back in decoding order.
+camvue_add_peer_test(vlc.h264_bframes vlc_test.py vlc_test.VlcStreams.test_h264_bframes TIMEOUT 60)
