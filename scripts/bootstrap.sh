@@ -10,6 +10,8 @@ packages=(
   googletest
   clang libclang-rt-14-dev
   python3 ffmpeg
+  # the codec libraries: FFmpeg from Debian's source package, cross-built
+  nasm dpkg-dev make xz-utils
   # the test camera (GStreamer's RTSP server through Python) and its network
   python3-gi gir1.2-gst-rtsp-server-1.0 gir1.2-gstreamer-1.0 gir1.2-gst-plugins-base-1.0
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly

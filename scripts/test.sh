@@ -10,7 +10,7 @@ root=$(pwd)
 bash scripts/bootstrap.sh || exit 1
 bash scripts/build.sh native win64 win32 fuzz || exit 1
 
-declare -A passed failed
+declare -A passed failed skipped
 status=0
 xvfb_pid=""
 prefix="$root/build/win64/wineprefix"
@@ -35,12 +35,14 @@ run_ctest() {
     else
       echo "$build: ctest did not finish"; status=1
     fi
-    passed[$build]=0; failed[$build]=0; return
+    passed[$build]=0; failed[$build]=0; skipped[$build]=0; return
   fi
   local total fails
   total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
   fails=$(sed -E 's/.*tests passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
-  passed[$build]=$((total - fails)); failed[$build]=$fails
+  local skips
+  skips=$(grep -cE 'Test +#[0-9]+: .*\*\*\*Skipped' "$log" || true)
+  passed[$build]=$((total - fails - skips)); failed[$build]=$fails; skipped[$build]=$skips
   ((fails == 0)) || status=1
 }
 
@@ -70,7 +72,7 @@ nfuzz=$(ls tests/fuzz/*.cpp | wc -l)
 echo "== summary"
 tp=0; tf=0
 for b in native win64 win32; do
-  echo "$b: ${passed[$b]} passed, ${failed[$b]} failed"
+  echo "$b: ${passed[$b]} passed, ${failed[$b]} failed, ${skipped[$b]} skipped"
   tp=$((tp + passed[$b])); tf=$((tf + failed[$b]))
 done
 if ((fuzz_ok)); then
