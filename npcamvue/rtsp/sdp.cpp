@@ -13,6 +13,7 @@
 #include "npcamvue/rtsp/base64.h"
 #include "npcamvue/rtsp/decimal_text.h"
 #include "npcamvue/rtsp/reply_text.h"
+#include "npcamvue/rtsp/text_scan.h"
 
 namespace camvue {
 namespace {
@@ -22,10 +23,6 @@ constexpr uint32_t kMaxPayloadType = 127;  // RFC 3550: a 7-bit field
 constexpr uint8_t kNalTypeSps = 7;
 constexpr uint8_t kNalTypePps = 8;
 constexpr uint8_t kStartCode[4] = {0, 0, 0, 1};
-
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool IsLineEnd(char c) {
     return c == '\r' || c == '\n';
@@ -37,29 +34,6 @@ bool IsBlank(char c) {
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// First case-insensitive occurrence of `key` in the NUL-terminated text.
-const char* FindNoCase(const char* text, const char* key) {
-    const size_t keyLength = std::strlen(key);
-    for (const char* p = text; *p != '\0'; ++p) {
-        size_t i = 0;
-        while (i < keyLength && p[i] != '\0' && Lower(p[i]) == Lower(key[i]))
-            ++i;
-        if (i == keyLength)
-            return p;
-    }
-    return nullptr;
 }
 
 // Drops trailing blanks: a URL with a space in it would break the request line.
@@ -169,13 +143,14 @@ ConfigResult ReadMpeg4Config(const char* from, StreamState* stream) {
     if (value == nullptr)
         return ConfigResult::kAbsent;
     size_t digits = 0;
-    while (digits < static_cast<size_t>(length) && HexValue(value[digits]) >= 0)
+    while (digits < static_cast<size_t>(length) && HexDigitValue(value[digits]) >= 0)
         ++digits;
     if (digits < 2 || digits % 2 != 0)
         return ConfigResult::kAbsent;
     std::vector<uint8_t> bytes(digits / 2);
     for (size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<uint8_t>(HexValue(value[2 * i]) * 16 + HexValue(value[2 * i + 1]));
+        bytes[i] = static_cast<uint8_t>(HexDigitValue(value[2 * i]) * 16 +
+                                        HexDigitValue(value[2 * i + 1]));
     }
     if (!IsMpeg4Config(bytes.data(), bytes.size())) {
         stream->config = std::move(bytes);

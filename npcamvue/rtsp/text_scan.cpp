@@ -9,7 +9,9 @@ char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-int HexDigit(char c) {
+}  // namespace
+
+int HexDigitValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'a' && c <= 'f')
@@ -18,8 +20,6 @@ int HexDigit(char c) {
         return c - 'A' + 10;
     return -1;
 }
-
-}  // namespace
 
 const char* FindNoCase(const char* text, const char* needle) {
     if (text == nullptr || needle == nullptr || *needle == '\0')
@@ -60,8 +60,8 @@ bool ScanDecimal(const char* p, uint32_t max, uint32_t* value, const char** end)
 bool ScanHex32(const char* p, uint32_t* value) {
     uint32_t v = 0;
     int n = 0;
-    for (; n < 8 && HexDigit(p[n]) >= 0; ++n)
-        v = (v << 4) | static_cast<uint32_t>(HexDigit(p[n]));
+    for (; n < 8 && HexDigitValue(p[n]) >= 0; ++n)
+        v = (v << 4) | static_cast<uint32_t>(HexDigitValue(p[n]));
     if (n == 0)
         return false;
     *value = v;

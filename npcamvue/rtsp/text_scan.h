@@ -16,6 +16,9 @@ const char* SkipSpaces(const char* p);
 // byte after the digits.
 bool ScanDecimal(const char* p, uint32_t max, uint32_t* value, const char** end);
 
+// Value of one hexadecimal digit (either case), -1 for anything else.
+int HexDigitValue(char c);
+
 // Reads 1 to 8 hexadecimal digits at p.
 bool ScanHex32(const char* p, uint32_t* value);
 
