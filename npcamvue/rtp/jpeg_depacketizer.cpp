@@ -98,6 +98,7 @@ HandlerResult JpegDepacketizer::OnPacket(StreamState& stream, FrameBuffer& frame
                 for (size_t i = 0; i < kJpegQuantTableSize; ++i)
                     stream.jpegLuma[i] = tables[i];
                 stream.jpegLumaSet = true;
+                stream.jpegScaledQ = -1;  // in-band tables replace computed ones
                 tableCount = 1;
                 if (tableLength >= 2 * kJpegQuantTableSize) {
                     const uint8_t* chroma = tables + (tableLength - tableLength / 2);

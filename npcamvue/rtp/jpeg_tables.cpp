@@ -34,9 +34,12 @@ void ScaleQuantTables(int q, uint8_t luma[kJpegQuantTableSize],
 }
 
 void ScaleQuantTables(int q, StreamState& stream) {
+    if (stream.jpegScaledQ == q && stream.jpegLumaSet && stream.jpegChromaSet)
+        return;
     ScaleQuantTables(q, stream.jpegLuma, stream.jpegChroma);
     stream.jpegLumaSet = true;
     stream.jpegChromaSet = true;
+    stream.jpegScaledQ = q;
 }
 
 }  // namespace camvue

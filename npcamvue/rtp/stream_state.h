@@ -46,6 +46,9 @@ struct StreamState {
     uint8_t jpegChroma[64] = {};
     bool jpegLumaSet = false;
     bool jpegChromaSet = false;
+    // The Q the tables were last computed from; -1 when they came in-band.
+    // Cameras send the same Q in every fragment: compute once per change.
+    int jpegScaledQ = -1;
 
     // SSRC of the last RTP packet received (frame assembly); a change retakes
     // the presentation-time reference.

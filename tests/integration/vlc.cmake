@@ -11,3 +11,8 @@ camvue_add_peer_test(vlc.loop_reconnect vlc_test.py
   vlc_test.VlcLoop.test_reconnects_after_loop TIMEOUT 90)
 # H.264 with B-frames: RTP timestamps step back in decoding order.
 camvue_add_peer_test(vlc.h264_bframes vlc_test.py vlc_test.VlcStreams.test_h264_bframes TIMEOUT 60)
+# Bit-exact frames: ours decoded against ffmpeg's own RTSP client on the same
+# VLC stream, and against the clip's pictures.
+camvue_add_peer_test(vlc.md5.h264 vlc_md5_test.py vlc_md5_test.AgainstFfmpegClient.test_h264 TIMEOUT 90)
+camvue_add_peer_test(vlc.md5.mjpeg vlc_md5_test.py vlc_md5_test.AgainstFfmpegClient.test_mjpeg TIMEOUT 90)
+camvue_add_peer_test(vlc.md5.mpeg4 vlc_md5_test.py vlc_md5_test.AgainstFfmpegClient.test_mpeg4 TIMEOUT 90)

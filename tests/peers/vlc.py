@@ -58,7 +58,12 @@ MEDIA_RATE = 25
 MEDIA = {
     "h264": ("h264.mp4", ["-c:v", "libx264", "-pix_fmt", "yuv420p", "-g", "25",
                           "-keyint_min", "25", "-sc_threshold", "0", "-bf", "0"]),
-    "mjpeg": ("mjpeg.avi", ["-c:v", "mjpeg", "-pix_fmt", "yuvj420p", "-q:v", "8"]),
+    # RTP/JPEG (RFC 2435) carries no Huffman tables: the receiver puts the
+    # standard ones in front of the scan.  ffmpeg's encoder makes optimal
+    # tables unless told otherwise, and VLC sends such pictures anyway, so
+    # every receiver would decode them wrongly.
+    "mjpeg": ("mjpeg.avi", ["-c:v", "mjpeg", "-pix_fmt", "yuvj420p", "-q:v", "8",
+                            "-huffman", "default"]),
     "mpeg4": ("mpeg4.mp4", ["-c:v", "mpeg4", "-g", "25", "-sc_threshold", "0",
                             "-bf", "0", "-q:v", "5"]),
     # With B-frames: pictures are sent in decoding order, so the RTP

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 namespace camvue {
@@ -89,6 +90,26 @@ TEST(ScaleQuantTables, FillsTheStreamTablesAndMarksThemPresent) {
 // T.81 Annex C: the code lengths must describe a prefix code that never runs
 // out of codes of a length and never uses the all-ones code (T.81 C, note);
 // DC tables carry each category 0..11 once, AC tables each run/size once.
+TEST(ScaleQuantTables, ComputedOncePerQAndRecomputedAfterInBandTables) {
+    StreamState stream;
+    ScaleQuantTables(80, stream);
+    uint8_t q80[64];
+    std::copy(stream.jpegLuma, stream.jpegLuma + 64, q80);
+    EXPECT_EQ(stream.jpegScaledQ, 80);
+
+    // In-band tables replaced the computed ones: the same Q must compute
+    // them again rather than keep the in-band ones.
+    std::fill(stream.jpegLuma, stream.jpegLuma + 64, uint8_t{7});
+    stream.jpegScaledQ = -1;
+    ScaleQuantTables(80, stream);
+    EXPECT_TRUE(std::equal(q80, q80 + 64, stream.jpegLuma));
+
+    // A different Q recomputes.
+    ScaleQuantTables(20, stream);
+    EXPECT_EQ(stream.jpegScaledQ, 20);
+    EXPECT_FALSE(std::equal(q80, q80 + 64, stream.jpegLuma));
+}
+
 TEST(HuffmanTables, AreValidCanonicalCodes) {
     const char* names[4] = {"luma DC", "luma AC", "chroma DC", "chroma AC"};
     const size_t sizes[4] = {12, 162, 12, 162};

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# bench.sh [assembly-bench options] : installs what is missing, builds the
+# bench preset (optimized, no sanitizers) and runs the RTP frame reassembly
+# benchmark. It records its packet sequences itself with GStreamer encoders
+# (1080p H.264, 720p JPEG, 720p MPEG-4) and prints a table of MB/s and ns per
+# packet for the assembler, memcpy and GStreamer's depayloaders, with ratios.
+# Options, e.g.: --repeats 15 --frames 600 --format h264 --min-time 0.5
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/bootstrap.sh
+
+# The benchmark's own build dependencies (also in scripts/bootstrap.sh).
+packages=(pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev)
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+if ((${#missing[@]})); then
+  echo "bench: installing ${missing[*]}" >&2
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -q >/dev/null
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+bash scripts/build.sh bench
+echo "== assembly-bench $*"
+exec build/bench/bench/assembly/assembly-bench "$@"
