@@ -8,24 +8,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/bootstrap.sh
-
-# The benchmark's own build dependencies (also in scripts/bootstrap.sh).
-packages=(pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev)
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-if ((${#missing[@]})); then
-  echo "bench: installing ${missing[*]}" >&2
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -q >/dev/null
-  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# The benchmark's own build dependencies come on top of the usual ones.
+bash scripts/bootstrap.sh pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
 
 bash scripts/build.sh bench
 echo "== assembly-bench $*"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs whatever the build and the tests need, from Debian's packages only.
+# Installs whatever the build and the tests need, from Debian's packages only,
+# plus any package names given as arguments (for tools with extra needs).
 # Idempotent: a second run on a ready machine installs nothing and takes a second.
 set -euo pipefail
 
@@ -18,6 +19,7 @@ packages=(
   gstreamer1.0-libav iproute2 procps tcpdump
   # a second, different RTSP server
   vlc-bin vlc-plugin-base
+  "$@"
 )
 
 missing=()
