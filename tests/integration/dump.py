@@ -48,11 +48,11 @@ def native():
     return BUILD == "native" and not EMULATOR
 
 
-def command(args):
+def command(args, emulator=None):
     """argv that runs rtsp-dump with `args` in this build."""
     if not os.path.exists(DUMP):
         raise RuntimeError("rtsp-dump not found at %s (build it, or run through ctest)" % DUMP)
-    return EMULATOR + [DUMP] + [str(a) for a in args]
+    return (EMULATOR if emulator is None else emulator) + [DUMP] + [str(a) for a in args]
 
 
 class Line:
@@ -81,12 +81,12 @@ class SetUp:
 
 
 class Dump:
-    def __init__(self, url, seconds=None, extra=(), netns=None):
+    def __init__(self, url, seconds=None, extra=(), netns=None, emulator=None):
         args = [url]
         if seconds is not None:
             args += ["--seconds", seconds]
         args += list(extra)
-        argv = command(args)
+        argv = command(args, emulator)
         if netns is not None:
             argv = netns.cmd(argv)
         self.argv = argv
@@ -241,9 +241,9 @@ class Dump:
         return None
 
 
-def run_dump(url, seconds, extra=(), netns=None, slack=30):
+def run_dump(url, seconds, extra=(), netns=None, slack=30, emulator=None):
     """Runs rtsp-dump to its end and returns the finished Dump."""
-    d = Dump(url, seconds, extra, netns).start()
+    d = Dump(url, seconds, extra, netns, emulator).start()
     try:
         d.wait(seconds + slack)
     finally:
