@@ -32,8 +32,9 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 std::string TempFolder(const char* leaf) {
     char base[MAX_PATH];
     GetTempPathA(MAX_PATH, base);
-    std::string path =
-        std::string(base) + "kiv-" + leaf + "-" + std::to_string(GetCurrentProcessId());
+    std::string path = std::string(base) + "kiv-" + leaf + "-" +
+                       std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(GetTickCount64());  // process ids repeat under wine
     CreateDirectoryA(path.c_str(), nullptr);
     for (char& c : path) {
         if (c == '\\') {
