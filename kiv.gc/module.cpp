@@ -27,7 +27,17 @@ HMODULE LoadMemoryLibrary() {
     if (handle != nullptr) {
         return handle;
     }
+    // "kiv.gc" alone reads as a file with the extension ".gc": the name with
+    // ".dll", then this code's own address find the library.
     HMODULE own = GetModuleHandleW(L"kiv.gc");
+    if (own == nullptr) {
+        own = GetModuleHandleW(L"kiv.gc.dll");
+    }
+    if (own == nullptr) {
+        GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&LoadMemoryLibrary), &own);
+    }
     wchar_t path[kPathChars];
     const DWORD length = own != nullptr ? GetModuleFileNameW(own, path, kPathChars) : 0;
     if (length == 0 || length >= kPathChars) {

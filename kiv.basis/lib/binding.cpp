@@ -58,6 +58,25 @@ void Report(Library& lib, const char* what, const char* detail) {
     KivPrintUtf8(stderr, kKivMessageError, line);
 }
 
+// The module that carries this copy of the runtime. Its name alone does not
+// find a library: "kiv.type" reads as a file with the extension ".type", so
+// the name with ".dll" and then this code's own address are tried as well.
+HMODULE OwnModule(const wchar_t* own_name) {
+    HMODULE own = GetModuleHandleW(own_name);
+    if (own == nullptr && std::wcslen(own_name) + 5 <= MAX_PATH) {
+        wchar_t with_extension[MAX_PATH];
+        std::wcscpy(with_extension, own_name);
+        std::wcscat(with_extension, L".dll");
+        own = GetModuleHandleW(with_extension);
+    }
+    if (own == nullptr) {
+        GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&OwnModule), &own);
+    }
+    return own;
+}
+
 // The library by bare name, else beside this module's own file.
 HMODULE LoadBesideOwnModule(Library& lib) {
     HMODULE handle = LoadLibraryW(lib.file);
@@ -68,7 +87,7 @@ HMODULE LoadBesideOwnModule(Library& lib) {
     if (MultiByteToWideChar(CP_ACP, 0, kKivOwnModuleName, -1, own_name, MAX_PATH) == 0) {
         return nullptr;
     }
-    HMODULE own = GetModuleHandleW(own_name);
+    HMODULE own = OwnModule(own_name);
     if (own == nullptr) {
         return nullptr;
     }
