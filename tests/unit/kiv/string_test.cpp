@@ -315,4 +315,35 @@ TEST_F(StringTest, ConstructorsTakeSubstringsAndRawStrings) {
     EXPECT_TRUE(from_raw.Equals(source));
 }
 
+TEST_F(StringTest, Utf8SystemCountsConstructorSubstringsByCharacters) {
+    KivSetSystemCodePageForTest(kCodePageUtf8);
+    XString part(kPrivetUtf8, 1, 2);
+    EXPECT_EQ(part.get_CodePage(), kCodePageUtf8);
+    EXPECT_EQ(BytesOf(part), "\xd1\x80\xd0\xb8");
+    XString text(kPrivetUtf8);
+    EXPECT_EQ(text.get_Length(), 6u);
+    XString ansi(XString(kPrivet1251, kCodePageCyrillic).ToAnsi());
+    EXPECT_EQ(BytesOf(ansi), kPrivetUtf8);
+}
+
+TEST_F(StringTest, KivArrayOfPointers) {
+    _Array<XString, 5>* array = KivNew<_Array<XString, 5>>();
+    ASSERT_NE(array, nullptr);
+    XString one("1"), two("2");
+    EXPECT_EQ(array->At(0), nullptr);  // empty
+    EXPECT_EQ(array->Insert(9, &one), 0u);
+    array->RemoveAt(0);
+    EXPECT_EQ(array->Count(), 0u);
+    EXPECT_EQ(array->items[0], nullptr);  // the freed slot is zeroed
+    for (int i = 0; i < 6; ++i) {
+        array->Add(&one);
+    }
+    EXPECT_EQ(array->capacity, 10u);
+    EXPECT_EQ(array->Insert(3, &two), 3u);
+    EXPECT_EQ(array->At(3), &two);
+    EXPECT_EQ(array->At(4), &one);
+    EXPECT_EQ(array->Count(), 7u);
+    KivDestroy(array);
+}
+
 }  // namespace
