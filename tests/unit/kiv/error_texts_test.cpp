@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -70,6 +71,11 @@ struct Exact {
     int selector;
     const char* text;
 };
+
+// Short, stable case names for ctest (the default printout shows pointers).
+void PrintTo(const Exact& c, std::ostream* out) {
+    *out << c.code << "_" << c.selector;
+}
 
 class ExactText : public ::testing::TestWithParam<Exact> {};
 
@@ -144,6 +150,10 @@ struct Prefix {
     int code;
     const char* prefix;
 };
+
+void PrintTo(const Prefix& c, std::ostream* out) {
+    *out << c.code;
+}
 
 class SocketPrefix : public ::testing::TestWithParam<Prefix> {};
 

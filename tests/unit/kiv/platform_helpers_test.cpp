@@ -17,8 +17,6 @@
 
 namespace {
 
-const char kTestKey[] = "Software\\camvue-kiv-tests";
-
 std::string BytesOf(XString& text) {
     return std::string(text.Bytes());
 }
@@ -66,24 +64,31 @@ std::string ReadFile(const std::string& path) {
     return bytes;
 }
 
+// ctest runs cases in parallel processes: each case has a key of its own.
 class RegistryTest : public ::testing::Test {
   protected:
-    void SetUp() override { RegDeleteTreeA(HKEY_CURRENT_USER, kTestKey); }
-    void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, kTestKey); }
+    void SetUp() override {
+        key_ = std::string("Software\\camvue-kiv-tests-") +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str());
+    }
+    void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str()); }
+    std::string key_;
 };
 
 TEST_F(RegistryTest, CreateSetAndReadBack) {
     XRegistry registry;
     XString error;
-    registry.CreateRegKey(kRootCurrentUser, XString(kTestKey), error);
+    registry.CreateRegKey(kRootCurrentUser, XString(key_.c_str()), error);
     EXPECT_EQ(error.get_Length(), 0u) << error.Bytes();
-    registry.set_RegValueAsString(kRootCurrentUser, XString(kTestKey), XString("Path"),
+    registry.set_RegValueAsString(kRootCurrentUser, XString(key_.c_str()), XString("Path"),
                                   XString(L"C:\\Program Files\\\x041f"), error);
     EXPECT_EQ(error.get_Length(), 0u) << error.Bytes();
     wchar_t value[64] = {};
     DWORD size = sizeof value;
-    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, L"Software\\camvue-kiv-tests", L"Path", RRF_RT_REG_SZ,
-                           nullptr, value, &size),
+    const std::wstring wide_key(key_.begin(), key_.end());
+    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, wide_key.c_str(), L"Path", RRF_RT_REG_SZ, nullptr,
+                           value, &size),
               ERROR_SUCCESS);
     EXPECT_EQ(std::wstring(value), L"C:\\Program Files\\\x041f");
     EXPECT_EQ(size, (std::wcslen(value) + 1) * 2);
@@ -92,26 +97,26 @@ TEST_F(RegistryTest, CreateSetAndReadBack) {
 TEST_F(RegistryTest, ExistingKeyIsReportedButUsable) {
     XRegistry registry;
     XString error;
-    registry.CreateRegKey(kRootCurrentUser, XString(kTestKey), error);
-    registry.CreateRegKey(kRootCurrentUser, XString(kTestKey), error);
+    registry.CreateRegKey(kRootCurrentUser, XString(key_.c_str()), error);
+    registry.CreateRegKey(kRootCurrentUser, XString(key_.c_str()), error);
     const std::string text = BytesOf(error);
     EXPECT_EQ(text.rfind(std::string(KIV_TEST_MODULE_NAME) +
                              " module , XRegistry::CreateRegKey , "
                              "registry key '" +
-                             kTestKey + "' already exists",
+                             key_ + "' already exists",
                          0),
               0u)
         << text;
     EXPECT_TRUE(EndsWith(text, "' already exists\n"));
-    registry.set_RegValueAsString(kRootCurrentUser, XString(kTestKey), XString("v"), XString("1"),
-                                  error);
+    registry.set_RegValueAsString(kRootCurrentUser, XString(key_.c_str()), XString("v"),
+                                  XString("1"), error);
     EXPECT_EQ(error.get_Length(), 0u);
 }
 
 TEST_F(RegistryTest, SettingAValueInAMissingKeyFails) {
     XRegistry registry;
     XString error;
-    registry.set_RegValueAsString(kRootCurrentUser, XString("Software\\camvue-kiv-tests\\none"),
+    registry.set_RegValueAsString(kRootCurrentUser, XString((key_ + "\\none").c_str()),
                                   XString("v"), XString("1"), error);
     const std::string text = BytesOf(error);
     EXPECT_NE(text.find("XRegistry::set_RegValueAsString , cannot set registry key value , "
