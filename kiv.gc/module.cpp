@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cwchar>
 
 #include "kiv.basis/includes/kiv_exports.h"
+#include "kiv.basis/includes/kiv_load_library.h"
 #include "kiv.basis/includes/kiv_object.h"
 #include "kiv.gc/gc_manager.h"
 
@@ -20,37 +20,9 @@ KivFreeFn g_free = nullptr;
 KivModuleFreeFn g_memory_module_free = nullptr;
 KivModuleInitFn g_memory_module_init = nullptr;
 
-constexpr DWORD kPathChars = 4096;
-
 HMODULE LoadMemoryLibrary() {
-    HMODULE handle = LoadLibraryW(L"kiv.memory.dll");
-    if (handle != nullptr) {
-        return handle;
-    }
-    // "kiv.gc" alone reads as a file with the extension ".gc": the name with
-    // ".dll", then this code's own address find the library.
-    HMODULE own = GetModuleHandleW(L"kiv.gc");
-    if (own == nullptr) {
-        own = GetModuleHandleW(L"kiv.gc.dll");
-    }
-    if (own == nullptr) {
-        GetModuleHandleExW(
-            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-            reinterpret_cast<LPCWSTR>(&LoadMemoryLibrary), &own);
-    }
-    wchar_t path[kPathChars];
-    const DWORD length = own != nullptr ? GetModuleFileNameW(own, path, kPathChars) : 0;
-    if (length == 0 || length >= kPathChars) {
-        return nullptr;
-    }
-    wchar_t* slash = std::wcsrchr(path, L'\\');
-    const wchar_t kFile[] = L"kiv.memory.dll";
-    if (slash == nullptr ||
-        static_cast<size_t>(path + kPathChars - (slash + 1)) < sizeof kFile / sizeof kFile[0]) {
-        return nullptr;
-    }
-    std::wcscpy(slash + 1, kFile);
-    return LoadLibraryW(path);
+    return KivLoadRuntimeLibrary(L"kiv.memory.dll", L"kiv.gc",
+                                 reinterpret_cast<const void*>(&LoadMemoryLibrary));
 }
 
 template <class F>

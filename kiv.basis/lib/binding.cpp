@@ -4,14 +4,12 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cwchar>
 
 #include "kiv.basis/includes/kiv_hooks.h"
+#include "kiv.basis/includes/kiv_load_library.h"
 #include "kiv.basis/lib/diagnostic.h"
 
 namespace {
-
-constexpr DWORD kPathChars = 4096;
 
 struct Export {
     const char* name;
@@ -58,54 +56,13 @@ void Report(Library& lib, const char* what, const char* detail) {
     KivPrintUtf8(stderr, kKivMessageError, line);
 }
 
-// The module that carries this copy of the runtime. Its name alone does not
-// find a library: "kiv.type" reads as a file with the extension ".type", so
-// the name with ".dll" and then this code's own address are tried as well.
-HMODULE OwnModule(const wchar_t* own_name) {
-    HMODULE own = GetModuleHandleW(own_name);
-    if (own == nullptr && std::wcslen(own_name) + 5 <= MAX_PATH) {
-        wchar_t with_extension[MAX_PATH];
-        std::wcscpy(with_extension, own_name);
-        std::wcscat(with_extension, L".dll");
-        own = GetModuleHandleW(with_extension);
-    }
-    if (own == nullptr) {
-        GetModuleHandleExW(
-            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-            reinterpret_cast<LPCWSTR>(&OwnModule), &own);
-    }
-    return own;
-}
-
 // The library by bare name, else beside this module's own file.
 HMODULE LoadBesideOwnModule(Library& lib) {
-    HMODULE handle = LoadLibraryW(lib.file);
-    if (handle != nullptr) {
-        return handle;
-    }
     wchar_t own_name[MAX_PATH];
     if (MultiByteToWideChar(CP_ACP, 0, kKivOwnModuleName, -1, own_name, MAX_PATH) == 0) {
-        return nullptr;
+        return LoadLibraryW(lib.file);
     }
-    HMODULE own = OwnModule(own_name);
-    if (own == nullptr) {
-        return nullptr;
-    }
-    wchar_t path[kPathChars];
-    const DWORD length = GetModuleFileNameW(own, path, kPathChars);
-    if (length == 0 || length >= kPathChars) {
-        return nullptr;
-    }
-    wchar_t* slash = std::wcsrchr(path, L'\\');
-    if (slash == nullptr) {
-        return nullptr;
-    }
-    const size_t room = kPathChars - static_cast<size_t>(slash + 1 - path);
-    if (std::wcslen(lib.file) + 1 > room) {
-        return nullptr;
-    }
-    std::wcscpy(slash + 1, lib.file);
-    return LoadLibraryW(path);
+    return KivLoadRuntimeLibrary(lib.file, own_name, reinterpret_cast<const void*>(&Report));
 }
 
 // Loads the library and looks up every export; all or nothing.
