@@ -349,7 +349,34 @@ XString& XString::operator=(const char* text) {
 // ---- appending and concatenation ----
 
 XString& XString::Append(const char* text) {
-    set_Object(ConcatRules(get_Object(), text, false));
+    // The concatenation rules, grown in place when the result keeps this
+    // string's encoding; otherwise a new string replaces the target.
+    _String* target = get_Object();
+    if (target == nullptr) {
+        return *this;
+    }
+    const uint32_t system = KivSystemCodePage();
+    const uint32_t cp = target->code_page;
+    KivText right;
+    bool ready = false;
+    if ((cp == kCodePageCyrillic || cp == kCodePageLatin1) && system == cp) {
+        ready = KivViewBytes(text, cp, &right);
+        const bool inside = target->data != nullptr && right.data >= target->data &&
+                            right.data < target->data + target->capacity;
+        ready = ready && (!inside || KivOwnText(&right));  // this string's own bytes
+    } else if (cp == kCodePageUtf8) {
+        // Owned: the text may be this string's own bytes.
+        ready = KivViewBytes(text, system, &right) && KivConvertInPlace(&right, kCodePageUtf8) &&
+                KivOwnText(&right);
+    } else if (cp == kCodePageUtf16 && system != kCodePageUtf8) {
+        ready = KivViewBytes(text, kCodePageCyrillic, &right) &&
+                KivConvertInPlace(&right, kCodePageUtf16);
+    }
+    if (ready) {
+        target->AppendBytes(right.data, right.bytes);
+    } else {
+        set_Object(ConcatRules(target, text, false));
+    }
     return *this;
 }
 

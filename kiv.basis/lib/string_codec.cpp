@@ -151,6 +151,21 @@ bool KivConvertInPlace(KivText* text, uint32_t to) {
     return true;
 }
 
+bool KivOwnText(KivText* text) {
+    if (text->owned != nullptr) {
+        return true;
+    }
+    KivText copy;
+    if (!KivConvert(*text, text->code_page, &copy)) {
+        return false;
+    }
+    text->owned = copy.owned;
+    text->data = copy.data;
+    text->bytes = copy.bytes;
+    copy.owned = nullptr;
+    return true;
+}
+
 uint32_t KivUnitSize(uint32_t code_page) {
     return code_page == kCodePageUtf16 ? 2 : 1;
 }

@@ -31,6 +31,9 @@ bool KivConvert(const KivText& text, uint32_t to_code_page, KivText* out);
 // Brings text to to_code_page in place.
 bool KivConvertInPlace(KivText* text, uint32_t to_code_page);
 
+// Makes a view an owned copy (no change for owned text).
+bool KivOwnText(KivText* text);
+
 // Character arithmetic over bytes of one encoding.
 uint32_t KivUnitSize(uint32_t code_page);
 uint32_t KivCharCount(const char* data, uint32_t bytes, uint32_t code_page);

@@ -71,6 +71,33 @@ TEST_F(StringTest, DefaultBufferAndGrowthIncrements) {
     EXPECT_EQ(text.get_Length(), target->size - 1);
 }
 
+TEST_F(StringTest, AppendingTextGrowsInPlace) {
+    XString latin(kCafe1252, kCodePageLatin1);
+    _String* target = latin.get_Object();
+    for (int i = 0; i < 100; ++i) {
+        latin += "\xe9";
+    }
+    EXPECT_EQ(latin.get_Object(), target);  // rule 2, same object throughout
+    EXPECT_EQ(latin.get_Length(), 104u);
+    latin += latin.Bytes();  // its own bytes
+    EXPECT_EQ(latin.get_Length(), 208u);
+    XString utf8(kPrivetUtf8, kCodePageUtf8);
+    utf8 += "\xe9";  // the text is 1252, the system's
+    EXPECT_EQ(BytesOf(utf8), std::string(kPrivetUtf8) + "\xc3\xa9");
+    XString wide(L"A");
+    wide += "\xcf";  // read as 1251
+    EXPECT_EQ(WideOf(wide), L"A\x041f");
+    KivSetSystemCodePageForTest(kCodePageUtf8);
+    XString to_utf8(L"A");
+    to_utf8 += "\xd0\x9f";  // rule 3 before rule 4 on a UTF-8 system
+    EXPECT_EQ(to_utf8.get_CodePage(), kCodePageUtf8);
+    EXPECT_EQ(BytesOf(to_utf8), "A\xd0\x9f");
+    to_utf8 += to_utf8.Bytes();  // its own bytes, already UTF-8
+    EXPECT_EQ(BytesOf(to_utf8),
+              "A\xd0\x9f"
+              "A\xd0\x9f");
+}
+
 TEST_F(StringTest, ExplicitCapacitySetsTheStep) {
     XString small(100);
     EXPECT_EQ(small.get_Object()->capacity, 100u);
