@@ -10,7 +10,9 @@ set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 add_subdirectory(${CAMVUE_GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 include(GoogleTest)
 
-# main() for every test binary: starts WinSock where there is one.
-add_library(camvue_test_main STATIC ${PROJECT_SOURCE_DIR}/tests/support/test_main.cpp)
+# main() for every test binary (starts WinSock where there is one) and the
+# fixture file helpers.
+add_library(camvue_test_main STATIC ${PROJECT_SOURCE_DIR}/tests/support/test_main.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/fixture_files.cpp)
 target_link_libraries(camvue_test_main PUBLIC gmock camvue_platform PRIVATE camvue_warnings)
 target_include_directories(camvue_test_main PUBLIC ${PROJECT_SOURCE_DIR})

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "npcamvue/rtsp/md5.h"
+#include "tests/support/fixture_files.h"
 
 namespace camvue::codec_test {
 namespace {
@@ -15,43 +16,11 @@ constexpr uint8_t kGuardByte = 0xA5;
 constexpr size_t kGuardBytes = 64;
 constexpr DWORD kFourccYv12 = 0x32315659;
 
-std::FILE* OpenBinary(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr && !path.empty() && path[0] == '/')
-        file = std::fopen(("Z:" + path).c_str(), "rb");
-    return file;
-}
-
-// Tab-separated lines, '#' lines are comments.
+// Tab-separated lines of a fixture table, '#' lines are comments.
 std::vector<std::vector<std::string>> ReadTable(const std::string& name) {
-    std::vector<std::vector<std::string>> rows;
-    Bytes text;
-    if (!ReadFixture(name, &text))
-        return rows;
-    std::string line;
-    text.push_back('\n');
-    for (uint8_t c : text) {
-        if (c == '\r')
-            continue;
-        if (c != '\n') {
-            line.push_back(static_cast<char>(c));
-            continue;
-        }
-        if (!line.empty() && line[0] != '#') {
-            std::vector<std::string> fields;
-            size_t start = 0;
-            for (;;) {
-                const size_t tab = line.find('\t', start);
-                fields.push_back(line.substr(start, tab == std::string::npos ? tab : tab - start));
-                if (tab == std::string::npos)
-                    break;
-                start = tab + 1;
-            }
-            rows.push_back(fields);
-        }
-        line.clear();
-    }
-    return rows;
+    const std::string dir = FixtureDir();
+    return dir.empty() ? std::vector<std::vector<std::string>>()
+                       : test_support::ReadTsv(dir + name);
 }
 
 int32_t Load32(const uint8_t* p) {
@@ -63,27 +32,12 @@ int32_t Load32(const uint8_t* p) {
 }  // namespace
 
 std::string FixtureDir() {
-    const char* root = std::getenv("CAMVUE_SOURCE_DIR");
-    if (root == nullptr || *root == '\0')
-        return std::string();
-    return std::string(root) + "/tests/fixtures/codecs/";
+    return test_support::FixtureDir("codecs");
 }
 
 bool ReadFixture(const std::string& name, Bytes* out) {
     const std::string dir = FixtureDir();
-    if (dir.empty())
-        return false;
-    std::FILE* file = OpenBinary(dir + name);
-    if (file == nullptr)
-        return false;
-    out->clear();
-    uint8_t buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        out->insert(out->end(), buffer, buffer + n);
-    const bool ok = std::ferror(file) == 0;
-    std::fclose(file);
-    return ok;
+    return !dir.empty() && test_support::ReadFileBytes(dir + name, out);
 }
 
 std::map<std::string, std::vector<AccessUnit>> ReadAccessUnits() {

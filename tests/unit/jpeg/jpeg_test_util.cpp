@@ -206,41 +206,6 @@ HandlerResult CallHandler(JpegDepacketizer& handler, StreamState& stream, FrameB
     return handler.OnPacket(stream, frame, exact.get(), payload.size());
 }
 
-namespace {
-
-std::FILE* Open(const std::string& path, const char* mode) {
-    std::FILE* file = std::fopen(path.c_str(), mode);
-#ifdef _WIN32
-    if (file == nullptr && !path.empty() && path[0] == '/')
-        file = std::fopen(("Z:" + path).c_str(), mode);
-#endif
-    return file;
-}
-
-}  // namespace
-
-bool ReadFileBytes(const std::string& path, Bytes* out) {
-    std::FILE* file = Open(path, "rb");
-    if (file == nullptr)
-        return false;
-    out->clear();
-    uint8_t buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        out->insert(out->end(), buffer, buffer + n);
-    const bool ok = std::ferror(file) == 0;
-    std::fclose(file);
-    return ok;
-}
-
-bool WriteFileBytes(const std::string& path, const Bytes& bytes) {
-    std::FILE* file = Open(path, "wb");
-    if (file == nullptr)
-        return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && ok;
-}
-
 Assembler::Assembler(size_t capacity) : storage_(new uint8_t[capacity]) {
     frame.data = storage_.get();
     frame.capacity = capacity;

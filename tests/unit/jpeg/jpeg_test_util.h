@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "npcamvue/rtp/jpeg_depacketizer.h"
+#include "tests/support/fixture_files.h"
 
 namespace camvue {
 namespace jpegtest {
@@ -83,10 +84,8 @@ std::string DecodingDescription(const JpegFile& f);
 HandlerResult CallHandler(JpegDepacketizer& handler, StreamState& stream, FrameBuffer& frame,
                           const Bytes& payload);
 
-// Whole-file read and write; under wine a Linux absolute path is retried
-// through the Z: drive.
-bool ReadFileBytes(const std::string& path, Bytes* out);
-bool WriteFileBytes(const std::string& path, const Bytes& bytes);
+using test_support::ReadFileBytes;
+using test_support::WriteFileBytes;
 
 // Stand-in for the frame assembler's payload steps: calls the handler through
 // CallHandler, appends

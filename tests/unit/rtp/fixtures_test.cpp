@@ -11,39 +11,12 @@
 #include "npcamvue/rtp/emulation_prevention.h"
 #include "npcamvue/rtp/mpeg4_config.h"
 #include "npcamvue/rtp/parameter_sets.h"
+#include "tests/support/fixture_files.h"
 
 namespace camvue {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// Opens a path from the test registration. Under wine a Linux absolute path
-// works through the Z: drive as long as the current drive is Z:; the explicit
-// prefix covers a different current drive.
-std::FILE* OpenBinary(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-#ifdef _WIN32
-    if (file == nullptr && !path.empty() && path[0] == '/') {
-        file = std::fopen(("Z:" + path).c_str(), "rb");
-    }
-#endif
-    return file;
-}
-
-bool ReadFile(const std::string& path, Bytes* out) {
-    std::FILE* file = OpenBinary(path);
-    if (file == nullptr)
-        return false;
-    out->clear();
-    uint8_t buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        out->insert(out->end(), buffer, buffer + n);
-    }
-    const bool ok = std::ferror(file) == 0;
-    std::fclose(file);
-    return ok;
-}
 
 struct Fixture {
     std::string file;
@@ -51,40 +24,13 @@ struct Fixture {
     int32_t height = 0;
 };
 
-std::string FixtureDir(const char* kind) {
-    const char* root = std::getenv("CAMVUE_SOURCE_DIR");
-    if (root == nullptr || *root == '\0')
-        return std::string();
-    return std::string(root) + "/tests/fixtures/" + kind + "/";
-}
-
-// manifest.tsv: "file<TAB>width<TAB>height" per line, '#' lines are comments.
+// manifest.tsv: "file<TAB>width<TAB>height" per line.
 std::vector<Fixture> ReadManifest(const std::string& dir) {
-    Bytes text;
     std::vector<Fixture> fixtures;
-    if (!ReadFile(dir + "manifest.tsv", &text))
-        return fixtures;
-    std::string line;
-    text.push_back('\n');
-    for (uint8_t c : text) {
-        if (c == '\r')
-            continue;
-        if (c != '\n') {
-            line.push_back(static_cast<char>(c));
-            continue;
+    for (const auto& row : test_support::ReadTsv(dir + "manifest.tsv")) {
+        if (row.size() >= 3) {
+            fixtures.push_back({row[0], std::atoi(row[1].c_str()), std::atoi(row[2].c_str())});
         }
-        if (!line.empty() && line[0] != '#') {
-            Fixture f;
-            const size_t tab1 = line.find('\t');
-            const size_t tab2 = line.find('\t', tab1 + 1);
-            if (tab1 != std::string::npos && tab2 != std::string::npos) {
-                f.file = line.substr(0, tab1);
-                f.width = std::atoi(line.substr(tab1 + 1, tab2 - tab1 - 1).c_str());
-                f.height = std::atoi(line.substr(tab2 + 1).c_str());
-                fixtures.push_back(f);
-            }
-        }
-        line.clear();
     }
     return fixtures;
 }
@@ -92,14 +38,14 @@ std::vector<Fixture> ReadManifest(const std::string& dir) {
 class EncoderFixtures : public ::testing::Test {
   protected:
     void Load(const char* kind, size_t minimumCases) {
-        dir_ = FixtureDir(kind);
+        dir_ = test_support::FixtureDir(kind);
         ASSERT_FALSE(dir_.empty()) << "CAMVUE_SOURCE_DIR is not set";
         fixtures_ = ReadManifest(dir_);
         ASSERT_GE(fixtures_.size(), minimumCases) << "manifest missing or short in " << dir_;
     }
     Bytes Contents(const Fixture& f) {
         Bytes bytes;
-        EXPECT_TRUE(ReadFile(dir_ + f.file, &bytes)) << f.file;
+        EXPECT_TRUE(test_support::ReadFileBytes(dir_ + f.file, &bytes)) << f.file;
         EXPECT_FALSE(bytes.empty()) << f.file;
         bytes.shrink_to_fit();
         return bytes;
