@@ -739,7 +739,7 @@ class Multicast(DumpChecks, unittest.TestCase):
         self.check_keepalives(d, msgs, setups[-1], last)
         # on the wire: the first SETUP offered unicast, every later one multicast
         offers = [r.header("Transport", "") for r in msgs if r.method == "SETUP"]
-        self.assertGreaterEqual(len(offers), 2, msgs)
+        self.assertGreaterEqual(len(offers), 2, "%r\n%s" % (msgs, cap.stderr))
         self.assertIn("unicast", offers[0])
         for offer in offers[1:]:
             self.assertRegex(offer, r"^RTP/AVP;multicast")

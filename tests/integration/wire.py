@@ -82,7 +82,9 @@ class Message:
 
 class Capture:
     """tcpdump writing every packet matching `bpf` on `iface` to a pcap file,
-    optionally inside a network namespace (a peer.Netns)."""
+    optionally inside a network namespace (a peer.Netns).  With
+    CAMVUE_KEEP_PCAP set in the environment the file is kept for reading
+    with tcpdump -r after the test."""
 
     def __init__(self, iface, bpf, netns=None):
         self.iface, self.bpf, self.netns = iface, bpf, netns
@@ -138,6 +140,8 @@ class Capture:
 
     def close(self):
         self.stop()
+        if os.environ.get("CAMVUE_KEEP_PCAP"):
+            return
         try:
             os.unlink(self.path)
         except OSError:
@@ -169,9 +173,13 @@ class Capture:
         return out
 
     def tcp_streams(self, server_port):
-        """{(client_port, from_client): [(t, bytes of that segment)]} of the
-        connections to/from `server_port`, in sequence order, duplicates
-        and overlaps cut."""
+        """{(client_port, from_client, n): [(t, bytes of that segment)]} of
+        the connections to/from `server_port`, in sequence order, duplicates
+        and overlaps cut.  `n` counts the connections that used the same
+        client port: a client that reconnects quickly (a refused connect a
+        millisecond) cycles through the ephemeral ports, so a later SYN on
+        the same port starts a new connection rather than moving the old
+        one's sequence base."""
         raw = {}
         for t, proto, src, dst, l4 in self.packets():
             if proto != 6 or len(l4) < 20:
@@ -186,32 +194,39 @@ class Capture:
                 key = (dport, False)
             else:
                 continue
+            conns = raw.setdefault(key, [])
             if flags & 0x02:        # SYN: data starts at seq + 1
-                raw.setdefault(key, {"isn": seq, "segs": []})["isn"] = seq
+                if not (conns and conns[-1]["isn"] == seq):     # else retransmitted
+                    conns.append({"isn": seq, "segs": []})
                 continue
             if payload:
-                raw.setdefault(key, {"isn": None, "segs": []})["segs"].append((t, seq, payload))
+                if not conns:
+                    conns.append({"isn": None, "segs": []})
+                conns[-1]["segs"].append((t, seq, payload))
         out = {}
-        for key, st in raw.items():
-            segs = st["segs"]
-            base = (st["isn"] + 1) if st["isn"] is not None else min(s for _, s, _ in segs)
-            ordered = sorted(((seq - base) & 0xFFFFFFFF, t, p) for t, seq, p in segs)
-            pos, pieces = 0, []
-            for rel, t, p in ordered:
-                if rel + len(p) <= pos:
-                    continue        # retransmitted
-                if rel > pos:
-                    break           # a hole: the rest is not usable
-                p = p[pos - rel:]
-                pieces.append((t, p))
-                pos += len(p)
-            out[key] = pieces
+        for (cport, from_client), conns in raw.items():
+            for n, st in enumerate(conns):
+                segs = st["segs"]
+                if not segs:
+                    continue
+                base = (st["isn"] + 1) if st["isn"] is not None else min(s for _, s, _ in segs)
+                ordered = sorted(((seq - base) & 0xFFFFFFFF, t, p) for t, seq, p in segs)
+                pos, pieces = 0, []
+                for rel, t, p in ordered:
+                    if rel + len(p) <= pos:
+                        continue        # retransmitted
+                    if rel > pos:
+                        break           # a hole: the rest is not usable
+                    p = p[pos - rel:]
+                    pieces.append((t, p))
+                    pos += len(p)
+                out[(cport, from_client, n)] = pieces
         return out
 
     def rtsp(self, server_port):
         """Every RTSP message to/from `server_port`, ordered by time."""
         msgs = []
-        for (cport, from_client), pieces in self.tcp_streams(server_port).items():
+        for (cport, from_client, _), pieces in self.tcp_streams(server_port).items():
             msgs += parse_rtsp_stream(pieces, cport, from_client)
         msgs.sort(key=lambda m: (m.t, not m.from_client))
         return msgs
