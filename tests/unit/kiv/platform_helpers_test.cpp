@@ -13,6 +13,7 @@
 #include "kiv.basis/lib/error_text.h"
 #include "kiv.basis/lib/files.h"
 #include "kiv.basis/lib/registry.h"
+#include "tests/support/fixture_files.h"
 #include "tests/unit/kiv/kiv_test_util.h"
 
 namespace {
@@ -43,25 +44,17 @@ std::string TempFolder(const char* leaf) {
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
+    ASSERT_TRUE(camvue::test_support::WriteFileBytes(
+        path, std::vector<uint8_t>(bytes.begin(), bytes.end())))
+        << path;
 }
 
 std::string ReadFile(const std::string& path) {
-    std::string bytes;
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    std::vector<uint8_t> bytes;
+    if (!camvue::test_support::ReadFileBytes(path, &bytes)) {
         return "<missing>";
     }
-    char block[4096];
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
-        bytes.append(block, got);
-    }
-    std::fclose(file);
-    return bytes;
+    return std::string(bytes.begin(), bytes.end());
 }
 
 // ctest runs cases in parallel processes: each case has a key of its own.
