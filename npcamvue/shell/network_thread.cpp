@@ -1,0 +1,79 @@
+// The network thread of a stream core: one RtspSession and its frame
+// assembly for the thread's whole life, set up again whenever a session
+// ends while play is requested.
+#include <cstring>
+#include <new>
+
+#include "npcamvue/platform/platform.h"
+#include "npcamvue/rtp/frame_assembler.h"
+#include "npcamvue/rtsp/rtsp_url.h"
+#include "npcamvue/rtsp/session.h"
+#include "npcamvue/shell/aligned_block.h"
+#include "npcamvue/shell/stream_core.h"
+
+namespace camvue {
+namespace {
+
+// Platform events are kernel32 event handles (platform/event_win.cpp).
+Event* AsEvent(HANDLE handle) {
+    return reinterpret_cast<Event*>(handle);
+}
+
+// Copies the core's address into the thread's own block. False when the
+// block cannot grow (the thread then ends); *copy null when there is no
+// address.
+bool CopyUrl(StreamCore* core, char** copy, bool* have) {
+    SpinLockGuard guard(core->urlLock, "NetworkThread");
+    *have = false;
+    if (core->url == nullptr)
+        return true;
+    const size_t length = std::strlen(core->url);
+    auto* grown =
+        static_cast<char*>(AlignedBlock::Reallocate(static_cast<int>(length) + 1, *copy, false));
+    *copy = grown;
+    if (grown == nullptr)
+        return false;
+    std::memcpy(grown, core->url, length + 1);
+    *have = true;
+    return true;
+}
+
+}  // namespace
+
+DWORD WINAPI NetworkThreadMain(void* arg) {
+    auto* core = static_cast<StreamCore*>(arg);
+    auto* session = new (std::nothrow) RtspSession;
+    auto* assembly = new (std::nothrow) RtpFrameAssembler;
+    if (session == nullptr || assembly == nullptr) {
+        delete session;
+        delete assembly;
+        SetEvent(core->startedEvent);
+        return 0;
+    }
+    assembly->SetCallback(CoreFrameCallback, core);
+    session->SetSink(assembly);
+    session->SetCname();
+    SetEvent(core->startedEvent);
+
+    char* url = nullptr;
+    while (WaitForSingleObject(core->quitEvent, 1) == WAIT_TIMEOUT) {
+        if (!core->playRequested)
+            continue;
+        bool have = false;
+        if (!CopyUrl(core, &url, &have))
+            break;
+        if (!have)
+            continue;
+        RtspUrl target;
+        if (!ParseRtspUrl(url, &target) || !session->SetTarget(target))
+            continue;
+        if (session->Open(AsEvent(core->abortEvent)))
+            session->Receive();
+    }
+    AlignedBlock::Free(url);
+    delete session;  // closes it: TEARDOWN when one is owed
+    delete assembly;
+    return 0;
+}
+
+}  // namespace camvue
