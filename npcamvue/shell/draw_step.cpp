@@ -100,6 +100,7 @@ void FallbackDrawing(HDC dc, PluginInstance* instance, HWND hwnd) {
     StreamCore* core = instance != nullptr ? instance->core : nullptr;
     if (dc == nullptr || hwnd == nullptr || core == nullptr)
         return;
+    SpinLockGuard decoding(core->decodeLock, "FallbackDrawing");
     RECT client = {};
     GetClientRect(hwnd, &client);
     const uint8_t* picture = nullptr;
@@ -118,6 +119,7 @@ bool DrawStep(HDC dc, PluginInstance* instance, HWND hwnd) {
         return false;
     SpinLockGuard guard(instance->lock, "DrawStep");
     StreamCore* core = instance->core;
+    SpinLockGuard decoding(core->decodeLock, "DrawStep");
     TakenFrame taken;
     if (!TakeFrame(instance, core, &taken)) {
         FallbackDrawing(dc, instance, hwnd);

@@ -72,6 +72,7 @@ StreamCore* CoreCreate() {
         return nullptr;
     new (&core->frames) CList();
     new (&core->urlLock) SpinLock(kUrlTag);
+    new (&core->decodeLock) SpinLock("StreamCore::decode");
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
     for (int i = 0; i < StreamCore::kSlots; ++i) {
@@ -151,6 +152,7 @@ void CoreDestroy(StreamCore* core) {
     CloseIfHeld(&core->startedEvent);
     WSACleanup();
     core->urlLock.~SpinLock();
+    core->decodeLock.~SpinLock();
     core->frames.~CList();  // frees the ring's item array
     std::free(core);
 }

@@ -6,8 +6,9 @@
 // of the ring, decodes them and draws them (draw_step.h, render_thread.h).
 //
 // Threads meet only through the core's flag words, its events and three
-// locks, taken in this order: the instance lock, then the ring lock or the
-// registry lock (never those two together). The URL has a lock of its own.
+// locks, taken in this order: the instance lock, then the core's decode lock
+// and the ring lock, or the registry lock (never the ring and the registry
+// lock together). The URL has a lock of its own.
 #pragma once
 
 #include <windows.h>
@@ -44,6 +45,11 @@ struct StreamCore {
     int32_t elementIdLength;
     volatile LONG keepAlive;  // set by "Resize"
     CodecModule* codec;
+    // Serialises the draw steps of all instances of this core from taking a
+    // frame to showing its picture: they share the decoder, its last picture
+    // and the description of the frame last taken. Taken inside the
+    // instance lock, before the ring lock.
+    SpinLock decodeLock;
     CList frames;  // kSlots FrameSlot pointers, under frames.lock
     volatile LONG playRequested;
     volatile LONG redrawRequested;
