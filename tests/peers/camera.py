@@ -14,7 +14,7 @@ Run it with Debian's interpreter (it needs python3-gi):
       [--session-timeout S] [--multicast] [--multicast-only]
       [--force-multicast-answer] [--multicast-iface IFACE]
       [--mcast-range FIRST-LAST] [--mcast-ports MIN-MAX] [--mcast-ttl T]
-      [--fps N] [--size WxH]
+      [--fps N] [--size WxH] [--pattern NAME] [--speed N] [--log-requests]
 
 When it listens, exactly one line goes to stdout:
 
@@ -104,6 +104,12 @@ def parse_args(argv):
     p.add_argument("--mcast-ttl", type=int, default=1)
     p.add_argument("--fps", type=int, default=15)
     p.add_argument("--size", type=parse_size, default=(320, 240))
+    p.add_argument("--pattern", default="ball",
+                   help="videotestsrc pattern (e.g. smpte100 for colour bars)")
+    p.add_argument("--speed", type=int, default=0,
+                   help="horizontal scroll of the pattern, pixels per frame")
+    p.add_argument("--log-requests", action="store_true",
+                   help='write "camera: request METHOD" to stderr for each request')
     args = p.parse_args(argv)
     if not 1 <= args.fps <= 60:
         p.error("--fps must be within 1..60")
@@ -129,8 +135,9 @@ def parse_args(argv):
 def launch_line(mount, args):
     w, h = args.size
     fps = args.fps
-    src = ("videotestsrc is-live=true pattern=ball ! "
-           "video/x-raw,format=I420,width=%d,height=%d,framerate=%d/1" % (w, h, fps))
+    src = ("videotestsrc is-live=true pattern=%s horizontal-speed=%d ! "
+           "video/x-raw,format=I420,width=%d,height=%d,framerate=%d/1"
+           % (args.pattern, args.speed, w, h, fps))
     if mount == "/h264":
         enc = ("x264enc name=enc tune=zerolatency speed-preset=ultrafast "
                "bframes=0 key-int-max=%d bitrate=512 threads=1 ! "
@@ -293,6 +300,12 @@ class Camera:
     def on_client_connected(self, server, client):
         # stock accept path: the server created a plain GstRTSPClient
         client.connect("new-session", self.on_new_session)
+        if self.args.log_requests:
+            for method in ("options", "describe", "setup", "play", "teardown"):
+                client.connect(method + "-request", self.on_request, method.upper())
+
+    def on_request(self, client, ctx, method):
+        log("request", method)
 
     def start_stock(self):
         """Let GstRTSPServer accept connections itself.  Returns the port."""
