@@ -30,7 +30,8 @@ std::string WindowsPath(std::string path) {
 
 }  // namespace
 
-TestInstance::TestInstance(const char* elementId, int x, int y, int w, int h, HWND parent) {
+TestInstance::TestInstance(const char* elementId, int x, int y, int w, int h, HWND parent,
+                           bool directDraw) {
     instance_ = camvue::InstanceCreate();
     hwnd_ = MakeWindow(x, y, w, h, parent);
     instance_->hwnd = hwnd_;
@@ -40,7 +41,8 @@ TestInstance::TestInstance(const char* elementId, int x, int y, int w, int h, HW
     window_.height = static_cast<uint32_t>(h);
     instance_->npWindow = &window_;
     camvue::CoreAttach(instance_, elementId, static_cast<int>(strlen(elementId)));
-    instance_->renderer.Init(hwnd_, 720, 576, 1);
+    if (directDraw)
+        instance_->renderer.Init(hwnd_, 720, 576, 1);
 }
 
 TestInstance::~TestInstance() {

@@ -20,7 +20,11 @@ namespace camvue_test {
 class TestInstance {
   public:
     // A borderless window at (x, y) of w x h (a child of `parent` if given).
-    TestInstance(const char* elementId, int x, int y, int w, int h, HWND parent = nullptr);
+    // Without `directDraw` the renderer is left empty (it then draws
+    // nothing), which spares the costly DirectDraw start-up where only the
+    // threads matter.
+    TestInstance(const char* elementId, int x, int y, int w, int h, HWND parent = nullptr,
+                 bool directDraw = true);
     ~TestInstance();  // detach, release (the core goes with its last instance), free
     TestInstance(const TestInstance&) = delete;
     TestInstance& operator=(const TestInstance&) = delete;

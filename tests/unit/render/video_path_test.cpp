@@ -4,6 +4,7 @@
 #include "tests/unit/render/video_path.h"
 
 #include <gtest/gtest.h>
+#include <winsock2.h>
 
 #include <algorithm>
 #include <atomic>
@@ -289,6 +290,83 @@ TEST_F(VideoPath, TwoRenderThreadsOnOneCoreDrawEachFrameOnce) {
     ASSERT_EQ(drawn.size(), static_cast<size_t>(kBursts * kBurst));
     for (const auto& [pts, times] : drawn)
         EXPECT_EQ(times, 1) << "frame " << pts;
+}
+
+}  // namespace
+
+namespace {
+
+// A camera that accepts the connection and never answers: the session sits
+// in its set-up. Stop ends it within the session's polling interval and no
+// new set-up follows; destroying the core while it connects returns only
+// after the network thread has ended.
+TEST(CoreSession, StopAndDestroyDuringTheSetUp) {
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    SOCKET silent = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in at = {};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(listen(silent, 8), 0);
+    int length = sizeof at;
+    getsockname(silent, reinterpret_cast<sockaddr*>(&at), &length);
+    const std::string url = "rtsp://127.0.0.1:" + std::to_string(ntohs(at.sin_port)) + "/x";
+    // The next connection within `ms`, or INVALID_SOCKET.
+    auto accepted = [&](int ms) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(silent, &readable);
+        timeval wait = {ms / 1000, (ms % 1000) * 1000};
+        return select(0, &readable, nullptr, nullptr, &wait) == 1 ? accept(silent, nullptr, nullptr)
+                                                                  : INVALID_SOCKET;
+    };
+    // Milliseconds until the client closes `connection` (-1: not within 3 s).
+    auto closedAfter = [](SOCKET connection) {
+        const DWORD start = GetTickCount();
+        u_long on = 1;
+        ioctlsocket(connection, FIONBIO, &on);
+        char byte;
+        while (GetTickCount() - start < 3000) {
+            const int n = recv(connection, &byte, 1, 0);
+            if (n == 0 || (n < 0 && WSAGetLastError() != WSAEWOULDBLOCK))
+                return static_cast<int>(GetTickCount() - start);
+            Sleep(2);
+        }
+        return -1;
+    };
+
+    StreamCore* core = camvue::CoreAttach(nullptr, "silent", 6);
+    ASSERT_NE(core, nullptr);
+    camvue::CoreSetUrl(core, url.c_str());
+    InterlockedExchange(&core->playRequested, 1);
+    SOCKET first = accepted(5000);
+    ASSERT_NE(first, INVALID_SOCKET);
+    Sleep(100);  // OPTIONS is out; no answer comes
+    InterlockedExchange(&core->playRequested, 0);
+    SetEvent(core->abortEvent);
+    const int stopMs = closedAfter(first);
+    EXPECT_GE(stopMs, 0);
+    EXPECT_LT(stopMs, 500);
+    EXPECT_EQ(accepted(1000), INVALID_SOCKET) << "a new set-up without a play request";
+    closesocket(first);
+
+    InterlockedExchange(&core->playRequested, 1);
+    SOCKET second = accepted(5000);
+    ASSERT_NE(second, INVALID_SOCKET);
+    HANDLE thread = nullptr;
+    DuplicateHandle(GetCurrentProcess(), core->networkThread, GetCurrentProcess(), &thread,
+                    SYNCHRONIZE, FALSE, 0);
+    const DWORD start = GetTickCount();
+    InterlockedDecrement(&core->refCount);
+    camvue::CoreDestroy(core);
+    EXPECT_LT(GetTickCount() - start, 1000u);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "the network thread still runs";
+    EXPECT_GE(closedAfter(second), 0);
+    CloseHandle(thread);
+    closesocket(second);
+    closesocket(silent);
+    WSACleanup();
 }
 
 }  // namespace
