@@ -34,12 +34,8 @@ echo "== test camera at rtsp://$base (Digest, user viewer)"
 
 # An Xvfb screen for the plug-in's windows, then wine warmed up once on it,
 # detached from our output.
-displayfile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" </dev/null >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$displayfile")"
-rm -f "$displayfile"
+source scripts/xvfb.sh
+start_xvfb
 CAMVUE_NEEDS_DISPLAY=1 bash scripts/wine-run.sh --prefix "$prefix" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 
 status=0

@@ -54,12 +54,8 @@ run_ctest native
 # (ctest's test discovery does), so no test starts the server or wine's desktop
 # process: either would inherit the test's output pipe and hold every test open
 # until it exits. The warm-up brings the desktop up on the display.
-displayfile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" </dev/null >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$displayfile" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$displayfile")"
-rm -f "$displayfile"
+source scripts/xvfb.sh
+start_xvfb
 CAMVUE_NEEDS_DISPLAY=1 bash scripts/wine-run.sh --prefix "$prefix" cmd /c exit 0 \
   </dev/null >/dev/null 2>&1 || true
 run_ctest win64
