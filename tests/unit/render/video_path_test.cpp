@@ -262,13 +262,28 @@ TEST_F(VideoPath, DecodedPicturesAndEveryFallback) {
     expectWhiteFrame();
 }
 
+std::atomic<int> g_invalidations{0};
+std::atomic<int> g_badRects{0};
+camvue::NPP_t g_npp = {};
+
+void CountInvalidation(camvue::NPP npp, camvue::NPRect* rect) {
+    ++g_invalidations;
+    if (npp != &g_npp || rect->top != 0 || rect->left != 0 || rect->right != 160 ||
+        rect->bottom != 120)
+        ++g_badRects;
+}
+
 // Two instances of one element, each with its render thread, share the
-// ring: every frame is drawn by exactly one of them.
+// ring: every frame is drawn by exactly one of them, and each draw asks the
+// browser to repaint the whole plug-in area.
 TEST_F(VideoPath, TwoRenderThreadsOnOneCoreDrawEachFrameOnce) {
     TestInstance a("shared", 0, 0, 160, 120);
     TestInstance b("shared", 200, 0, 160, 120);
     StreamCore* core = a.core();
     ASSERT_EQ(b.core(), core);
+    a.get()->npp = &g_npp;
+    b.get()->npp = &g_npp;
+    camvue::g_invalidateRect = CountInvalidation;
     ASSERT_TRUE(a.StartRendering());
     ASSERT_TRUE(b.StartRendering());
     constexpr int kBursts = 12, kBurst = 50;
@@ -290,6 +305,9 @@ TEST_F(VideoPath, TwoRenderThreadsOnOneCoreDrawEachFrameOnce) {
     ASSERT_EQ(drawn.size(), static_cast<size_t>(kBursts * kBurst));
     for (const auto& [pts, times] : drawn)
         EXPECT_EQ(times, 1) << "frame " << pts;
+    EXPECT_GE(g_invalidations.load(), kBursts * kBurst);
+    EXPECT_EQ(g_badRects.load(), 0);
+    camvue::g_invalidateRect = nullptr;
 }
 
 }  // namespace
