@@ -1,7 +1,10 @@
-// Win32-style events over a mutex and a condition variable.
+// Win32-style events over a mutex and a condition variable. The state is
+// mirrored in an atomic flag, so that the zero-timeout check of a clear
+// event takes neither the mutex nor a system call.
 #include <pthread.h>
 #include <time.h>
 
+#include <atomic>
 #include <cerrno>
 #include <new>
 
@@ -13,7 +16,8 @@ struct Event {
     pthread_mutex_t mutex;
     pthread_cond_t cond;
     bool manualReset;
-    bool set;
+    bool set;                 // under the mutex
+    std::atomic<bool> shown;  // `set`, written with it under the mutex
 };
 
 Event* EventCreate(bool manualReset, bool initiallySet) {
@@ -28,6 +32,7 @@ Event* EventCreate(bool manualReset, bool initiallySet) {
     pthread_condattr_destroy(&attr);
     e->manualReset = manualReset;
     e->set = initiallySet;
+    e->shown.store(initiallySet);
     return e;
 }
 
@@ -42,6 +47,7 @@ void EventDestroy(Event* e) {
 void EventSet(Event* e) {
     pthread_mutex_lock(&e->mutex);
     e->set = true;
+    e->shown.store(true, std::memory_order_release);
     if (e->manualReset) {
         pthread_cond_broadcast(&e->cond);
     } else {
@@ -53,10 +59,13 @@ void EventSet(Event* e) {
 void EventReset(Event* e) {
     pthread_mutex_lock(&e->mutex);
     e->set = false;
+    e->shown.store(false, std::memory_order_release);
     pthread_mutex_unlock(&e->mutex);
 }
 
 bool EventWait(Event* e, uint32_t timeoutMs) {
+    if (timeoutMs == 0 && !e->shown.load(std::memory_order_acquire))
+        return false;
     timespec deadline;
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += static_cast<time_t>(timeoutMs / 1000);
@@ -71,8 +80,10 @@ bool EventWait(Event* e, uint32_t timeoutMs) {
             break;
     }
     bool signalled = e->set;
-    if (signalled && !e->manualReset)
+    if (signalled && !e->manualReset) {
         e->set = false;
+        e->shown.store(false, std::memory_order_release);
+    }
     pthread_mutex_unlock(&e->mutex);
     return signalled;
 }

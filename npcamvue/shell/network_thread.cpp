@@ -14,11 +14,6 @@
 namespace camvue {
 namespace {
 
-// Platform events are kernel32 event handles (platform/event_win.cpp).
-Event* AsEvent(HANDLE handle) {
-    return reinterpret_cast<Event*>(handle);
-}
-
 // Copies the core's address into the thread's own block. False when the
 // block cannot grow (the thread then ends); *copy null when there is no
 // address.
@@ -67,7 +62,7 @@ DWORD WINAPI NetworkThreadMain(void* arg) {
         RtspUrl target;
         if (!ParseRtspUrl(url, &target) || !session->SetTarget(target))
             continue;
-        if (session->Open(AsEvent(core->abortEvent)))
+        if (session->Open(core->abortEvent))
             session->Receive();
     }
     AlignedBlock::Free(url);

@@ -87,7 +87,7 @@ StreamCore* CoreCreate() {
             return nullptr;
         }
     }
-    core->abortEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    core->abortEvent = EventCreate(false, false);
     core->wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     core->quitEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     core->startedEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -134,7 +134,7 @@ void CoreDestroy(StreamCore* core) {
     g_registry.Remove(core);
     if (core->networkThread != nullptr) {
         SetEvent(core->quitEvent);
-        SetEvent(core->abortEvent);
+        EventSet(core->abortEvent);
         WaitForSingleObject(core->networkThread, INFINITE);
         CloseHandle(core->networkThread);
         core->networkThread = nullptr;
@@ -144,7 +144,8 @@ void CoreDestroy(StreamCore* core) {
     core->codec = nullptr;
     AlignedBlock::Free(core->elementId);
     core->elementId = nullptr;
-    CloseIfHeld(&core->abortEvent);
+    EventDestroy(core->abortEvent);
+    core->abortEvent = nullptr;
     AlignedBlock::Free(core->url);
     core->url = nullptr;
     CloseIfHeld(&core->wakeEvent);

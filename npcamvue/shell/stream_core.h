@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "npcamvue/platform/platform.h"
 #include "npcamvue/rtp/frame_descriptor.h"
 #include "npcamvue/shell/clist.h"
 #include "npcamvue/shell/spin_lock.h"
@@ -54,7 +55,7 @@ struct StreamCore {
     volatile LONG playRequested;
     volatile LONG redrawRequested;
     volatile LONG autostart;
-    HANDLE abortEvent;    // auto reset: ends the current set-up or receive loop
+    Event* abortEvent;    // auto reset (platform event): ends the current set-up or receive loop
     HANDLE wakeEvent;     // auto reset: wakes one render thread
     HANDLE quitEvent;     // manual reset: ends the network thread
     HANDLE startedEvent;  // auto reset: the network thread runs

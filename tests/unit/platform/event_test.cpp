@@ -51,6 +51,37 @@ TEST(Event, WaitTimesOutAndWakesFromAnotherThread) {
     setter.join();
 }
 
+// The zero-timeout check reads a flag kept beside the event: a set that
+// races with a wait consuming an earlier set must never leave the event
+// signalled behind a lowered flag (later zero-timeout checks would miss it).
+TEST(Event, ZeroTimeoutChecksNeverMissASetThatRacedAWait) {
+    EventPtr e(EventCreate(false, false));
+    std::atomic<int> round{0};
+    std::atomic<int> setterDone{0};
+    constexpr int kRounds = 20000;
+    std::thread setter([&] {
+        for (int r = 1; r <= kRounds; ++r) {
+            while (round.load() < r) {
+            }
+            EventSet(e.get());
+            setterDone = r;
+        }
+    });
+    int missed = 0;
+    for (int r = 1; r <= kRounds; ++r) {
+        EventSet(e.get());  // the earlier set, consumed below
+        round = r;
+        EventWait(e.get(), 0);
+        while (setterDone.load() < r) {
+        }
+        // Signalled (the later set came after the wait) yet checked clear?
+        if (!EventWait(e.get(), 0) && EventWait(e.get(), 1))
+            ++missed;
+    }
+    setter.join();
+    EXPECT_EQ(missed, 0) << "of " << kRounds << " rounds";
+}
+
 TEST(Event, DestroyAcceptsNull) {
     EventDestroy(nullptr);
 }

@@ -76,14 +76,14 @@ int Teardowns() {
 void Start(StreamCore* core, const std::string& url) {
     camvue::CoreSetUrl(core, url.c_str());
     InterlockedExchange(&core->playRequested, 0);
-    SetEvent(core->abortEvent);
+    camvue::EventSet(core->abortEvent);
     InterlockedExchange(&core->playRequested, 1);
 }
 
 // What "Stop" does.
 void Stop(StreamCore* core) {
     InterlockedExchange(&core->playRequested, 0);
-    SetEvent(core->abortEvent);
+    camvue::EventSet(core->abortEvent);
 }
 
 // The bar colour at each of `samples` points across the middle row of

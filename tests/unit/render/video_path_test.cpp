@@ -362,7 +362,7 @@ TEST(CoreSession, StopAndDestroyDuringTheSetUp) {
     ASSERT_NE(first, INVALID_SOCKET);
     Sleep(100);  // OPTIONS is out; no answer comes
     InterlockedExchange(&core->playRequested, 0);
-    SetEvent(core->abortEvent);
+    camvue::EventSet(core->abortEvent);
     const int stopMs = closedAfter(first);
     EXPECT_GE(stopMs, 0);
     EXPECT_LT(stopMs, 500);
