@@ -58,6 +58,11 @@ int SocketSendToAddress(SocketHandle s, const void* data, size_t length, uint32_
                         uint16_t port);
 // One datagram (the sender is not reported); -1 on error.
 int SocketRecvFrom(SocketHandle s, void* buffer, size_t size);
+// One datagram if one is waiting, without blocking: its length,
+// kNothingWaiting when none is, -1 on error. On Windows the socket must be
+// non-blocking (SocketSetNonBlocking).
+constexpr int kNothingWaiting = -2;
+int SocketRecvFromNow(SocketHandle s, void* buffer, size_t size);
 // getnameinfo() of the IPv4 wildcard address: this host's name. False when
 // the system gives none.
 bool WildcardHostName(char* name, size_t size);

@@ -226,6 +226,13 @@ int SocketRecvFrom(SocketHandle s, void* buffer, size_t size) {
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
+int SocketRecvFromNow(SocketHandle s, void* buffer, size_t size) {
+    ssize_t n = recvfrom(static_cast<int>(s), buffer, size, MSG_DONTWAIT, nullptr, nullptr);
+    if (n < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK ? kNothingWaiting : -1;
+    return static_cast<int>(n);
+}
+
 bool WildcardHostName(char* name, size_t size) {
     sockaddr_in a;
     std::memset(&a, 0, sizeof(a));

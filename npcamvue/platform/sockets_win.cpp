@@ -228,6 +228,13 @@ int SocketRecvFrom(SocketHandle s, void* buffer, size_t size) {
     return n == SOCKET_ERROR ? -1 : n;
 }
 
+int SocketRecvFromNow(SocketHandle s, void* buffer, size_t size) {
+    int n = recvfrom(Raw(s), static_cast<char*>(buffer), ClampLength(size), 0, nullptr, nullptr);
+    if (n == SOCKET_ERROR)
+        return WSAGetLastError() == WSAEWOULDBLOCK ? kNothingWaiting : -1;
+    return n;
+}
+
 bool WildcardHostName(char* name, size_t size) {
     sockaddr_in a;
     std::memset(&a, 0, sizeof(a));

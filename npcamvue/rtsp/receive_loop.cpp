@@ -21,6 +21,9 @@ constexpr uint32_t kSelectTimeoutMs = 3000;
 constexpr uint32_t kReportIntervalMs = 2000;
 constexpr uint32_t kInactivityLimitMs = 15000;
 constexpr int kMaxMisses = 5;
+// Datagrams read per wake-up before the loop selects again (and looks at
+// the abort request, reports and keep-alives).
+constexpr int kDrainLimit = 64;
 
 }  // namespace
 
@@ -128,24 +131,33 @@ StreamEnd RtspSession::Receive() {
             rtcpInputSeen = readable[1];
             runReport = true;
         } else {
-            int n = SocketRecvFrom(media_.rtp, datagram.get(), kDatagramSize);
-            bool skip = false;
-            if (multicast_) {
-                skip = n < static_cast<int>(kRtpHeaderSize);
-            } else if (n <= 0) {
-                end = StreamEnd::kReceiveError;
-                break;
-            } else if (n < static_cast<int>(kRtpHeaderSize)) {
-                // Shorter than the fixed RTP header: nothing to assemble.
-                skip = true;
-            }
-            if (!skip) {
+            // Drain what is waiting, one call per datagram, then select
+            // again; each datagram gets the same checks, in order.
+            bool stop = false;
+            for (int drained = 0; drained < kDrainLimit; ++drained) {
+                const int n = SocketRecvFromNow(media_.rtp, datagram.get(), kDatagramSize);
+                if (n == kNothingWaiting)
+                    break;
+                bool skip = false;
+                if (multicast_) {
+                    skip = n < static_cast<int>(kRtpHeaderSize);
+                } else if (n <= 0) {
+                    end = StreamEnd::kReceiveError;
+                    stop = true;
+                    break;
+                } else if (n < static_cast<int>(kRtpHeaderSize)) {
+                    // Shorter than the fixed RTP header: nothing to assemble.
+                    skip = true;
+                }
+                if (skip)
+                    continue;
                 observer_->OnDatagram(static_cast<size_t>(n));
                 PushResult r = sink_ != nullptr ? sink_->PushPacket(stream_, datagram.get(),
                                                                     static_cast<size_t>(n))
                                                 : PushResult::kTaken;
                 if (r == PushResult::kEnd) {
                     end = StreamEnd::kNotRtp;
+                    stop = true;
                     break;
                 }
                 if (r == PushResult::kTaken) {
@@ -153,6 +165,8 @@ StreamEnd RtspSession::Receive() {
                     runReport = true;
                 }
             }
+            if (stop)
+                break;
         }
 
         if (runReport && (rtcpDue || rtcpInputSeen)) {

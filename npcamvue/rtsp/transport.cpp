@@ -90,7 +90,9 @@ bool OpenUnicastPortPair(Event* abortEvent, MediaSockets* sockets, bool* aborted
             }
             continue;
         }
-        if (!SocketSetReceiveBuffer(rtp, kRtpReceiveBuffer) || !SocketSetNonBlocking(rtcp, true)) {
+        // Both non-blocking: the receive loop drains RTP until nothing waits.
+        if (!SocketSetReceiveBuffer(rtp, kRtpReceiveBuffer) || !SocketSetNonBlocking(rtp, true) ||
+            !SocketSetNonBlocking(rtcp, true)) {
             CloseSocket(rtp);
             CloseSocket(rtcp);
             return false;
@@ -111,8 +113,8 @@ bool OpenMulticastPair(uint32_t group, uint16_t rtpPort, uint16_t rtcpPort, Medi
     bool ok = rtp != kInvalidSocket && rtcp != kInvalidSocket &&
               SocketSetReceiveBuffer(rtp, kRtpReceiveBuffer) && SocketSetReuseAddress(rtp) &&
               SocketBind(rtp, nullptr, rtpPort) && SocketJoinGroup(rtp, group) &&
-              SocketSetReuseAddress(rtcp) && SocketBind(rtcp, nullptr, rtcpPort) &&
-              SocketJoinGroup(rtcp, group);
+              SocketSetNonBlocking(rtp, true) && SocketSetReuseAddress(rtcp) &&
+              SocketBind(rtcp, nullptr, rtcpPort) && SocketJoinGroup(rtcp, group);
     if (!ok) {
         CloseSocket(rtp);
         CloseSocket(rtcp);

@@ -26,11 +26,14 @@ class RecordingSink : public PacketSink {
     void Reset(StreamState&) override { ++resets; }
     PushResult PushPacket(StreamState& stream, uint8_t* data, size_t length) override {
         sizes.push_back(length);
+        if (length >= 4)
+            sequences.push_back(static_cast<uint16_t>(data[2] << 8 | data[3]));
         return counter.PushPacket(stream, data, length);
     }
     uint16_t LastSequence() const override { return counter.LastSequence(); }
     RtpPacketCounter counter;
     std::vector<size_t> sizes;
+    std::vector<uint16_t> sequences;
     int resets = 0;
 };
 
@@ -215,6 +218,47 @@ TEST_F(SessionReceive, ReportsWithoutRtpEndTheLoopAfterFifteenSeconds) {
     EXPECT_EQ(Teardowns(), 0u);
     EXPECT_TRUE(session_.established());
     ASSERT_TRUE(session_.Open(abort_.get()));
+    EXPECT_EQ(Teardowns(), 1u);
+}
+
+}  // namespace
+}  // namespace camvue::test
+
+namespace camvue::test {
+namespace {
+
+// The loop reads what is waiting in bounded batches: a burst several times
+// the batch bound arrives whole and in order, and an abort request during a
+// long burst ends the loop at once (within one batch, far inside the select
+// interval), with TEARDOWN.
+TEST_F(SessionReceive, BurstsArriveWholeInOrderAndAbortCutsALongBurst) {
+    StartReceive();
+    constexpr uint16_t kBurst = 300;
+    for (uint16_t i = 0; i < kBurst; ++i)
+        ASSERT_TRUE(camera_.SendRtp(
+            MakeRtp(96, static_cast<uint16_t>(5000 + i), i * 90u, 7, true, {0x41, 0x9a, 0x00})));
+    uint32_t t0 = TickCountMs();
+    while (sink_.counter.taken() < kBurst && TickCountMs() - t0 < 3000)
+        SleepMs(5);
+    ASSERT_EQ(sink_.sequences.size(), static_cast<size_t>(kBurst));
+    for (uint16_t i = 0; i < kBurst; ++i)
+        ASSERT_EQ(sink_.sequences[i], 5000 + i) << "datagram " << i;
+
+    std::atomic<bool> sending{true};
+    std::thread flood([&] {
+        for (uint16_t seq = 6000; sending.load(); ++seq)
+            camera_.SendRtp(MakeRtp(96, seq, seq * 90u, 7, true, {0x41, 0x9a, 0x00}));
+    });
+    SleepMs(300);
+    t0 = TickCountMs();
+    EventSet(abort_.get());
+    const StreamEnd end = Join();
+    const uint32_t took = TickCountMs() - t0;
+    sending = false;
+    flood.join();
+    EXPECT_EQ(end, StreamEnd::kAborted);
+    EXPECT_LT(took, 500u);
+    EXPECT_GT(sink_.sequences.size(), static_cast<size_t>(kBurst) + 64);
     EXPECT_EQ(Teardowns(), 1u);
 }
 
