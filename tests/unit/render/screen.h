@@ -42,7 +42,7 @@ class ScreenReader {
     bool Grab();
     Rgb At(int x, int y) const;  // screen coordinates, from the last Grab
     // Waits (pumping messages) up to `ms` until the pixel is near `want`.
-    bool WaitFor(int x, int y, Rgb want, int ms = 3000);
+    bool WaitFor(int x, int y, Rgb want, int ms = 10000);
 
   private:
     IDirectDrawSurface7* const* primary_;
