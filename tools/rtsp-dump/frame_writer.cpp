@@ -66,6 +66,8 @@ int CAMVUE_CDECL FrameWriter::OnFrame(FrameDescriptor* d, uintptr_t, uintptr_t, 
 
 void FrameWriter::Write(const FrameDescriptor& d) {
     const uint64_t index = ++frames_;
+    if (index == limit_ && reached_ != nullptr)
+        reached_(reachedArg_);
     const unsigned long long pts = (static_cast<unsigned long long>(d.ptsHigh) << 32) | d.ptsLow;
     std::printf("frame %06llu %s key=%u %dx%d length=%u pts=%llu\n",
                 static_cast<unsigned long long>(index), KindName(d.codecKind),

@@ -19,6 +19,13 @@ class FrameWriter {
     // Creates the folder and the index; false with a message on stderr.
     bool Open();
     uint64_t frames() const { return frames_; }
+    // Calls reached(arg) once, on the frame thread, when the count reaches
+    // `limit`.
+    void SetLimit(uint64_t limit, void (*reached)(void*), void* arg) {
+        limit_ = limit;
+        reached_ = reached;
+        reachedArg_ = arg;
+    }
     bool failed() const { return failed_; }
 
     // The FrameCallback: user data is the FrameWriter.
@@ -33,6 +40,9 @@ class FrameWriter {
     std::FILE* index_ = nullptr;
     uint64_t frames_ = 0;
     bool failed_ = false;
+    uint64_t limit_ = 0;
+    void (*reached_)(void*) = nullptr;
+    void* reachedArg_ = nullptr;
 };
 
 }  // namespace camvue

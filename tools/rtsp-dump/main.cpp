@@ -17,6 +17,14 @@
 #include <string>
 #include <thread>
 
+#ifdef _WIN32
+#else
+#include <pthread.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+#endif
+
 #include "npcamvue/platform/platform.h"
 #include "npcamvue/rtp/frame_assembler.h"
 #include "npcamvue/rtsp/play_loop.h"
@@ -29,8 +37,57 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
+// The watcher sleeps until the time budget ends or something wakes it:
+// Ctrl-C / SIGTERM, the frame budget, or the end of the play loop.
+#ifdef _WIN32
+camvue::Event* g_wake = nullptr;
+
+// Runs on the console's control thread: setting an event is safe there.
 void OnInterrupt(int) {
     g_interrupted = 1;
+    camvue::EventSet(g_wake);
+}
+
+void PrepareWake() {
+    g_wake = camvue::EventCreate(true, false);
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+}
+
+void Wake() {
+    camvue::EventSet(g_wake);
+}
+
+void SleepUntilWoken(uint32_t ms) {
+    camvue::EventWait(g_wake, ms);
+}
+#else
+// SIGINT, SIGTERM and SIGUSR1 (the wake-up) are blocked in every thread and
+// taken by the watcher with sigtimedwait.
+sigset_t g_signals;
+
+void PrepareWake() {
+    sigemptyset(&g_signals);
+    sigaddset(&g_signals, SIGINT);
+    sigaddset(&g_signals, SIGTERM);
+    sigaddset(&g_signals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &g_signals, nullptr);
+}
+
+void Wake() {
+    kill(getpid(), SIGUSR1);
+}
+
+void SleepUntilWoken(uint32_t ms) {
+    const timespec wait = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    const int taken = sigtimedwait(&g_signals, nullptr, &wait);
+    if (taken == SIGINT || taken == SIGTERM)
+        g_interrupted = 1;
+}
+#endif
+
+void WakeWatcher(void*) {
+    Wake();
 }
 
 int Usage() {
@@ -86,6 +143,9 @@ int main(int argc, char** argv) {
     FrameWriter writer(outDir);
     if (!writer.Open())
         return 1;
+    PrepareWake();
+    if (frames != 0)
+        writer.SetLimit(frames, WakeWatcher, nullptr);
     RtpFrameAssembler assembler;
     assembler.SetCallback(&FrameWriter::OnFrame, &writer);
     CountingSink counter(&assembler);
@@ -95,27 +155,28 @@ int main(int argc, char** argv) {
     session.SetObserver(&observer);
     session.SetCname();
 
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
-
     // Watches the budgets and Ctrl-C; ending means abort (TEARDOWN) and quit.
     std::atomic<bool> done{false};
     std::thread watcher([&] {
         const uint32_t start = TickCountMs();
-        while (!done.load()) {
-            bool stop = g_interrupted != 0 || TickCountMs() - start >= seconds * 1000UL ||
-                        (frames != 0 && writer.frames() >= frames);
-            if (stop) {
-                EventSet(quitEvent);
-                EventSet(abortEvent);
-                return;
-            }
-            SleepMs(10);
+        const uint64_t budget = static_cast<uint64_t>(seconds) * 1000;
+        for (;;) {
+            const uint32_t elapsed = TickCountMs() - start;
+            if (done.load() || g_interrupted != 0 || elapsed >= budget ||
+                (frames != 0 && writer.frames() >= frames))
+                break;
+            const uint64_t left = budget - elapsed;
+            SleepUntilWoken(static_cast<uint32_t>(left < 0x7FFFFFFF ? left : 0x7FFFFFFF));
+        }
+        if (!done.load()) {
+            EventSet(quitEvent);
+            EventSet(abortEvent);
         }
     });
 
     PlayLoopResult result = RunPlayLoop(&session, url, abortEvent, quitEvent);
     done.store(true);
+    Wake();
     watcher.join();
     observer.Tick();
     std::printf("summary: attempts=%u reconnects=%u datagrams=%llu taken=%llu frames=%llu\n",
