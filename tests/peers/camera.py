@@ -15,6 +15,7 @@ Run it with Debian's interpreter (it needs python3-gi):
       [--force-multicast-answer] [--multicast-iface IFACE]
       [--mcast-range FIRST-LAST] [--mcast-ports MIN-MAX] [--mcast-ttl T]
       [--fps N] [--size WxH] [--pattern NAME] [--speed N] [--log-requests]
+      [--bitrate KBITS]
 
 When it listens, exactly one line goes to stdout:
 
@@ -108,6 +109,8 @@ def parse_args(argv):
                    help="videotestsrc pattern (e.g. smpte100 for colour bars)")
     p.add_argument("--speed", type=int, default=0,
                    help="horizontal scroll of the pattern, pixels per frame")
+    p.add_argument("--bitrate", type=int, default=512,
+                   help="H.264 bit rate in kbit/s")
     p.add_argument("--log-requests", action="store_true",
                    help='write "camera: request METHOD" to stderr for each request')
     args = p.parse_args(argv)
@@ -140,9 +143,9 @@ def launch_line(mount, args):
            % (args.pattern, args.speed, w, h, fps))
     if mount == "/h264":
         enc = ("x264enc name=enc tune=zerolatency speed-preset=ultrafast "
-               "bframes=0 key-int-max=%d bitrate=512 threads=1 ! "
+               "bframes=0 key-int-max=%d bitrate=%d threads=1 ! "
                "video/x-h264,profile=constrained-baseline ! "
-               "rtph264pay name=pay0 pt=96 config-interval=-1" % fps)
+               "rtph264pay name=pay0 pt=96 config-interval=-1" % (fps, args.bitrate))
     elif mount == "/mjpeg":
         enc = "jpegenc name=enc quality=70 ! rtpjpegpay name=pay0 pt=26"
     elif mount == "/mpeg4":
