@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/wine_files.h"
 #include "npcamvue/shell/aligned_block.h"
 #include "npcamvue/shell/codec_module.h"
 #include "npcamvue/shell/guarded_call.h"
@@ -39,27 +40,6 @@ struct Unit {
     const uint8_t* data;
     int size;
 };
-
-// A Linux path as the program gets it under wine becomes a Z: path.
-std::string WindowsPath(std::string path) {
-    if (!path.empty() && path[0] == '/') {
-        path = "Z:" + path;
-        std::replace(path.begin(), path.end(), '/', '\\');
-    }
-    return path;
-}
-
-bool ReadFile(const std::string& path, Bytes* out) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return false;
-    uint8_t buffer[1 << 16];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        out->insert(out->end(), buffer, buffer + n);
-    std::fclose(file);
-    return !out->empty();
-}
 
 // Splits at each access unit delimiter (NAL type 9) with its start code.
 std::vector<Unit> SplitAccessUnits(const Bytes& clip) {
@@ -170,9 +150,9 @@ bool ParseOptions(int argc, char** argv, Options* o) {
         const std::string key = argv[i];
         const char* value = argv[i + 1];
         if (key == "--clip")
-            o->clip = WindowsPath(value);
+            o->clip = camvue_bench::WindowsPath(value);
         else if (key == "--library")
-            o->library = WindowsPath(value);
+            o->library = camvue_bench::WindowsPath(value);
         else if (key == "--rounds")
             o->rounds = std::max(1, std::atoi(value));
         else if (key == "--decoders")
@@ -196,7 +176,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     Bytes clip;
-    if (!ReadFile(options.clip, &clip)) {
+    if (!camvue_bench::ReadWholeFile(options.clip, &clip)) {
         std::fprintf(stderr, "codec-bench: cannot read %s\n", options.clip.c_str());
         return 1;
     }

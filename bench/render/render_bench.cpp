@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/wine_files.h"
 #include "npcamvue/shell/aligned_block.h"
 #include "npcamvue/shell/codec_module.h"
 #include "npcamvue/shell/draw_step.h"
@@ -54,25 +55,6 @@ struct Clip {
     Bytes bytes;
     std::vector<Unit> units;
 };
-
-std::string WindowsPath(std::string path) {
-    if (!path.empty() && path[0] == '/') {
-        path = "Z:" + path;
-        std::replace(path.begin(), path.end(), '/', '\\');
-    }
-    return path;
-}
-
-bool ReadFile(const std::string& path, Bytes* out) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return false;
-    uint8_t buffer[1 << 16];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
-        out->insert(out->end(), buffer, buffer + n);
-    std::fclose(file);
-    return !out->empty();
-}
 
 // Splits at each access unit delimiter (NAL type 9); a unit with an IDR
 // slice (type 5) is a key frame.
@@ -449,7 +431,7 @@ bool ParseClip(const char* value, Clip* clip) {
     if (std::sscanf(value, "%dx%d:%n", &clip->width, &clip->height, &used) != 2 || used == 0 ||
         clip->width <= 0 || clip->height <= 0)
         return false;
-    clip->path = WindowsPath(value + used);
+    clip->path = camvue_bench::WindowsPath(value + used);
     return true;
 }
 
@@ -468,7 +450,7 @@ int main(int argc, char** argv) {
             clips.emplace_back();
             usage = !ParseClip(value, &clips.back());
         } else if (key == "--codecs") {
-            folder = WindowsPath(value);
+            folder = camvue_bench::WindowsPath(value);
             if (!folder.empty() && folder.back() != '\\')
                 folder += '\\';
         } else if (key == "--rounds") {
@@ -488,7 +470,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     for (Clip& clip : clips) {
-        if (ReadFile(clip.path, &clip.bytes))
+        if (camvue_bench::ReadWholeFile(clip.path, &clip.bytes))
             clip.units = SplitAccessUnits(clip.bytes);
         if (clip.units.size() < 2) {
             std::fprintf(stderr, "render-bench: %s is missing or has no access unit delimiters\n",
