@@ -13,14 +13,10 @@
 namespace camvue {
 namespace {
 
-struct TakenFrame {
-    int32_t length = 0;
-};
-
 // Under the ring lock: the frame at readIndex into the instance's frame
 // buffer, its description into the core, the slot emptied. False when there
 // is none or the buffer cannot grow (the frame then stays in the ring).
-bool TakeFrame(PluginInstance* instance, StreamCore* core, TakenFrame* taken) {
+bool TakeFrame(PluginInstance* instance, StreamCore* core, int32_t* length) {
     SpinLockGuard ring(core->frames.lock, "DrawStep");
     const int count = core->frames.count;
     if (count <= 0 || core->readIndex == core->writeIndex)
@@ -34,7 +30,7 @@ bool TakeFrame(PluginInstance* instance, StreamCore* core, TakenFrame* taken) {
     if (buffer == nullptr)
         return false;
     std::memcpy(buffer, slot->data, static_cast<size_t>(slot->length));
-    taken->length = slot->length;
+    *length = slot->length;
     core->width = slot->width;
     core->height = slot->height;
     core->codecKind = slot->codecKind;
@@ -120,8 +116,8 @@ bool DrawStep(HDC dc, PluginInstance* instance, HWND hwnd) {
     SpinLockGuard guard(instance->lock, "DrawStep");
     StreamCore* core = instance->core;
     SpinLockGuard decoding(core->decodeLock, "DrawStep");
-    TakenFrame taken;
-    if (!TakeFrame(instance, core, &taken)) {
+    int32_t length = 0;
+    if (!TakeFrame(instance, core, &length)) {
         FallbackDrawing(dc, instance, hwnd);
         return false;
     }
@@ -132,8 +128,8 @@ bool DrawStep(HDC dc, PluginInstance* instance, HWND hwnd) {
     CodecModule::Announce(core->codec, core->width, core->height);
     const uint8_t* picture = nullptr;
     int size = 0;
-    const int decoded = CodecModule::Decode(core->codec, instance->frameBuffer, taken.length,
-                                            &picture, &size, nullptr);
+    const int decoded =
+        CodecModule::Decode(core->codec, instance->frameBuffer, length, &picture, &size, nullptr);
     if (CodecModule::Loaded(core->codec)) {
         if (picture == nullptr || core->width == 0 || core->height == 0 ||
             !ShowPicture(instance, core, picture, size, nullptr)) {
@@ -142,7 +138,7 @@ bool DrawStep(HDC dc, PluginInstance* instance, HWND hwnd) {
             instance->renderer.sizeChanged = 0;
         }
     } else {
-        DrawStatistics(dc, hwnd, core, taken.length, decoded);
+        DrawStatistics(dc, hwnd, core, length, decoded);
         core->keepAlive = 0;
         instance->renderer.sizeChanged = 0;
     }
