@@ -19,6 +19,8 @@ packages=(
   gstreamer1.0-libav iproute2 procps tcpdump
   # a second, different RTSP server
   vlc-bin vlc-plugin-base
+  # the win32 build's runner: 32-bit wine in an i386 tree under qemu-i386
+  qemu-user-static debootstrap
   "$@"
 )
 

@@ -503,6 +503,14 @@ TEST_F(RealCodecs, CoresDecodeInParallelWhileAnotherLibraryFaults) {
 // libraries' own cost of a load and unload (a few dozen KB each under wine,
 // outside the binding) does not count.
 TEST_F(RealCodecs, ModulesMadeAndFreedAgainLeaveNothingBehind) {
+#if defined(_WIN32) && !defined(_WIN64)
+    // Each H.264 decoder starts and ends its slice threads. 32-bit wine under
+    // qemu-i386 keeps about 15 KB per thread that has ended (a bare
+    // CreateThread/WaitForSingleObject/CloseHandle loop grows by the same
+    // amount; wine64 keeps nothing), which alone is 3 MB over this test's
+    // 200 threads. The x64 build runs this case.
+    GTEST_SKIP() << "32-bit wine under qemu keeps ~15 KB per ended thread";
+#endif
     const Stream s = Load("baseline_176x144.h264");
     const auto files = codec_test::ReadJpegFiles();
     Bytes jpeg;
