@@ -1,7 +1,6 @@
 #include "codecs/common/av_decoder.h"
 
 #include <cstring>
-#include <mutex>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -10,9 +9,11 @@ extern "C" {
 
 namespace camvue::codecs {
 
+// A plain store, repeated for every decoder: std::call_once would go through
+// the statically linked winpthreads, whose once-control leaves two semaphore
+// handles behind every time the library is unloaded.
 void InitCodecLibrary() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+    av_log_set_level(AV_LOG_QUIET);
 }
 
 AvDecoder::~AvDecoder() {
