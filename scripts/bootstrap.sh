@@ -9,6 +9,8 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 xvfb xauth libgl1-mesa-dri
   googletest
+  # PNG writing for page-host's saved pictures (header-only)
+  libstb-dev
   clang libclang-rt-14-dev
   python3 ffmpeg
   # the codec libraries: FFmpeg from Debian's source package, cross-built

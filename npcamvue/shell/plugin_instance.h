@@ -34,6 +34,12 @@ struct PluginInstance {
     char* elementId;  // AlignedBlock text + two NULs
     int32_t elementIdLength;
     NPObject* windowObject;
+    // Kept per instance, after the fields above: the procedure the window
+    // had before this instance subclassed it (Detach puts it back), and the
+    // instance's own copy of the NPWindow last given (npWindow points here,
+    // so it never refers to memory the browser may reuse).
+    WNDPROC previousWndProc;
+    NPWindow windowCopy;
 };
 
 // A zero-filled instance with its lock set up; null when memory is short.

@@ -1,5 +1,6 @@
 #include "npcamvue/shell/render_thread.h"
 
+#include "npcamvue/shell/answering_wait.h"
 #include "npcamvue/shell/draw_step.h"
 #include "npcamvue/shell/plugin_instance.h"
 #include "npcamvue/shell/stream_core.h"
@@ -80,7 +81,7 @@ bool StartRenderThread(PluginInstance* instance) {
         instance->renderThread = CreateThread(nullptr, 0, RenderThreadMain, instance, 0, nullptr);
         if (instance->renderThread == nullptr)
             return false;
-        WaitForSingleObject(instance->startedEvent, INFINITE);
+        WaitAnswering(instance->startedEvent);
     }
     return true;
 }
@@ -88,7 +89,7 @@ bool StartRenderThread(PluginInstance* instance) {
 void StopRenderThread(PluginInstance* instance) {
     if (instance->renderThread != nullptr) {
         SetEvent(instance->quitEvent);
-        WaitForSingleObject(instance->renderThread, INFINITE);
+        WaitAnswering(instance->renderThread);
         CloseHandle(instance->renderThread);
         instance->renderThread = nullptr;
     }

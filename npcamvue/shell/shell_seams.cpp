@@ -17,12 +17,17 @@ HRESULT RealDirectDrawCreate(GUID* device, void** out, REFIID iid, void* outer) 
     return DirectDrawCreateEx(device, out, iid, static_cast<IUnknown*>(outer));
 }
 
+DWORD RealHostFileName(char* buffer, DWORD size) {
+    return GetModuleFileNameA(nullptr, buffer, size);
+}
+
 }  // namespace
 
-ShellSeams g_shellSeams = {RealMessageBox, RealDrawText, RealDirectDrawCreate, nullptr};
+ShellSeams g_shellSeams = {RealMessageBox, RealDrawText, RealDirectDrawCreate, nullptr,
+                           RealHostFileName};
 
 void ResetShellSeams() {
-    g_shellSeams = {RealMessageBox, RealDrawText, RealDirectDrawCreate, nullptr};
+    g_shellSeams = {RealMessageBox, RealDrawText, RealDirectDrawCreate, nullptr, RealHostFileName};
 }
 
 }  // namespace camvue

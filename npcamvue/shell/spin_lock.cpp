@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "npcamvue/shell/answering_wait.h"
+
 namespace camvue {
 
 static_assert(sizeof(long) == sizeof(LONG), "the lock words are Win32 LONGs");
@@ -17,7 +19,7 @@ void SpinLock::Enter(const char* tag) {
     bool taken = false;
     if (words_->owner != self) {
         while (InterlockedCompareExchange(&words_->lock, 1, 0) != 0)
-            Sleep(1);
+            PauseAnswering();
         taken = true;
     }
     InterlockedIncrement(&words_->recursion);

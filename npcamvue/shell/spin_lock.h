@@ -2,7 +2,8 @@
 // word (0 free, 1 held), the owner's thread id (0 none), a recursion count
 // and a holder tag (a text naming the code that took it last; recorded,
 // never read by the plug-in). Waiting is a loop that sleeps 1 ms between
-// attempts, without time limit.
+// attempts, without time limit; on a thread with windows the sleep answers
+// messages sent from other threads (answering_wait.h).
 //
 // A lock may be unbound (no words yet): Enter and Leave then do nothing.
 // SpinLockGuard binds to another lock's words for the length of a block.
