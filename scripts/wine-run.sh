@@ -44,25 +44,8 @@ if [ ! -f "$prefix/.camvue-ready" ]; then
     mkdir -p "$prefix"
     start_server
     "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
-    reg=$(mktemp --suffix=.reg)
-    # A crash must exit non-zero (no debugger, no dialog); windows must not wait
-    # for a window manager that Xvfb does not have.
-    cat >"$reg" <<'REG'
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]
-"Debugger"="false"
-"Auto"="1"
-
-[HKEY_CURRENT_USER\Software\Wine\WineDbg]
-"ShowCrashDialog"=dword:00000000
-
-[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
-"Managed"="N"
-"Decorated"="N"
-REG
+    reg=$(cd "$(dirname "$0")/.." && pwd)/scripts/wine-prefix.reg
     "$wine" regedit /S "Z:${reg//\//\\}" </dev/null >/dev/null 2>&1
-    rm -f "$reg"
     touch "$prefix/.camvue-ready"
   fi
   flock -u 9
