@@ -10,6 +10,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+source scripts/wine-desktop.sh
 
 bash scripts/bootstrap.sh || exit 1
 bash scripts/build.sh native win64 win32 || exit 1
@@ -19,6 +20,7 @@ camera_pid=""
 camera_out=$(mktemp)
 xvfb_pid=""
 cleanup() {
+  release_wine_desktop
   if [ -n "$camera_pid" ]; then kill "$camera_pid" 2>/dev/null; wait "$camera_pid" 2>/dev/null; fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; fi
   rm -f "$camera_out"
@@ -35,11 +37,11 @@ base=$(sed -n 's/^listening rtsp:\/\///p' "$camera_out" | head -n1)
 [ -n "$base" ] || { echo "main: the test camera did not start" >&2; exit 1; }
 echo "== test camera at rtsp://$base (Digest, user viewer)"
 
-# An Xvfb screen for the plug-in's windows, then wine warmed up once on it,
-# detached from our output.
+# An Xvfb screen for the plug-in's windows, and wine's desktop process held
+# on it for the whole job (scripts/wine-desktop.sh).
 source scripts/xvfb.sh
 start_xvfb
-CAMVUE_NEEDS_DISPLAY=1 bash scripts/wine-run.sh --prefix "$prefix" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+hold_wine_desktop scripts/wine-run.sh "$prefix"
 
 status=0
 for mount in h264 mjpeg mpeg4; do

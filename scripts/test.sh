@@ -7,6 +7,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+source scripts/wine-desktop.sh
 
 bash scripts/bootstrap.sh || exit 1
 # The win32 runner's i386 tree (cached; minutes from scratch, mostly download
@@ -21,11 +22,10 @@ status=0
 xvfb_pid=""
 prefix="$root/build/win64/wineprefix"
 prefix32="$root/build/win32/wineprefix"
-keeper_pid=""
 
 cleanup() {
+  release_wine_desktop
   if [ -d "$prefix" ]; then WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true; fi
-  if [ -n "$keeper_pid" ]; then exec {keeper_fd}>&-; fi
   if [ -d "$prefix32" ]; then bash scripts/x86/wine-run.sh --prefix "$prefix32" --kill || true; fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }
@@ -59,30 +59,24 @@ run_ctest() {
 run_ctest native
 
 # win64: one Xvfb display for the tests that need a window (labelled
-# "display"; wine-run.sh hides it from every other test), then one persistent
-# wineserver and one warm-up process before anything runs a test binary
-# (ctest's test discovery does), so no test starts the server or wine's desktop
-# process: either would inherit the test's output pipe and hold every test open
-# until it exits. The warm-up brings the desktop up on the display.
+# "display"; wine-run.sh hides it from every other test), then wine's desktop
+# process brought up on it and held for the whole run (scripts/wine-desktop.sh),
+# so that no test starts it or the wineserver: either would inherit the test's
+# output pipe and hold the test open until it exits.
 source scripts/xvfb.sh
 start_xvfb
-CAMVUE_NEEDS_DISPLAY=1 bash scripts/wine-run.sh --prefix "$prefix" cmd /c exit 0 \
-  </dev/null >/dev/null 2>&1 || true
+hold_wine_desktop scripts/wine-run.sh "$prefix"
 run_ctest win64
+release_wine_desktop
+WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
 
-# win32: the i386 tree (cached), then one wine process kept alive for the whole
-# run (a process start costs under a second while another one lives, several
-# seconds otherwise), then the tests; the count is of GoogleTest cases.
+# win32: the i386 tree (cached), then the desktop held as for win64 (which
+# also keeps process starts short: under a second while another wine process
+# lives, several seconds otherwise), then the tests; the count is of
+# GoogleTest cases.
 echo "== win32 runner"
 if wait "$x86_setup_pid"; then
-  # The keeper waits for a line on its standard input (our end of that pipe);
-  # the warm-up after it makes sure wine's desktop process is up before any
-  # test runs, so that no test's output pipe is inherited by it.
-  exec {keeper_fd}> >(CAMVUE_NEEDS_DISPLAY=1 bash scripts/x86/wine-run.sh --prefix "$prefix32" \
-    cmd /c "set /p x=" >/dev/null 2>&1)
-  keeper_pid=$!
-  CAMVUE_NEEDS_DISPLAY=1 bash scripts/x86/wine-run.sh --prefix "$prefix32" cmd /c exit 0 \
-    </dev/null >/dev/null 2>&1 || true
+  hold_wine_desktop scripts/x86/wine-run.sh "$prefix32"
   rm -rf build/win32/gtest-results && mkdir -p build/win32/gtest-results
   run_ctest win32
   read -r p f s < <(python3 scripts/gtest-tally.py build/win32/ctest.log build/win32/gtest-results)

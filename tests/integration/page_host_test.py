@@ -256,12 +256,13 @@ class PageHost(unittest.TestCase):
             MIME, self.camera.url("/h264"))
         code, lines = self.run_page(folder, page, ["wait 4000", "save s", "stats", "quit"])
         self.assertEqual(code, 0, "\n".join(lines))
-        # Frames arrive and are counted, but no picture reaches the primary.
-        # (The plug-in's statistics text goes to the window through GDI; under
-        # wine that does not read back once DirectDraw owns the window.)
+        # Frames arrive and are counted, but no picture reaches the primary:
+        # no colour bars. (The plug-in's statistics text goes to the window
+        # through GDI; whether wine reads it back depends on when DirectDraw
+        # took the window, so the area is not required to be uniform.)
         self.assertIn("bare.png 320x240", self.result(lines, "save s"))
         self.assertRegex(self.result(lines, "stats"), r"bare picture 320x240 frames [1-9]")
-        self.assertTrue(uniform(os.path.join(folder, "s", "bare.png")))
+        self.assertLess(bars_seen(os.path.join(folder, "s", "bare.png")), 3)
         self.assertGreater(self.requests("PLAY"), 0)
 
     def test_stress_script_calls_and_element_churn(self):
