@@ -117,9 +117,8 @@ void GcManager::Destroy(GcManager* manager) {
     // nobody else holds are destroyed and freed. One that a handle elsewhere
     // still holds stays alive for it instead of being freed under it.
     manager->CollectAll();
-    manager->list.~GcList();
     DeleteCriticalSection(&manager->lock);
-    manager->~GcManager();
+    manager->~GcManager();  // and with it the list, once
     HeapFree(GetProcessHeap(), 0, manager);
 }
 
