@@ -10,8 +10,12 @@
 # test's output pipe and holds it open. So one process (cmd waiting on a pipe)
 # holds the desktop for the whole run, and one rundll32 call (wine's rundll32
 # makes a hidden window) brings explorer up on the display while it is held.
+# Any server of the prefix is ended first: a desktop process that something
+# else started (a build's test discovery, without a screen) must not be the
+# one that is held.
 hold_wine_desktop() {
   local runner="$1" prefix="$2"
+  bash "$runner" --prefix "$prefix" --kill || true
   exec {wine_desktop_fd}> >(CAMVUE_NEEDS_DISPLAY=1 bash "$runner" --prefix "$prefix" \
     cmd /c "set /p x=" >/dev/null 2>&1)
   CAMVUE_NEEDS_DISPLAY=1 bash "$runner" --prefix "$prefix" rundll32.exe user32.dll,GetDesktopWindow \

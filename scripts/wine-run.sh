@@ -2,6 +2,7 @@
 # Runs a Windows x86_64 program under wine64 with the build's private prefix.
 # Used as the ctest emulator of the win64 build:
 #   wine-run.sh --prefix DIR PROGRAM [ARGS...]
+#   wine-run.sh --prefix DIR --kill        (ends the prefix's wineserver)
 # A test that needs a window sets CAMVUE_NEEDS_DISPLAY=1 (and the label
 # "display", so scripts/test.sh starts Xvfb); every other test runs without
 # DISPLAY, so it cannot come to depend on one.
@@ -11,14 +12,16 @@
 set -euo pipefail
 
 prefix=""
+kill_server=0
 while (($#)); do
   case "$1" in
     --prefix) prefix="$2"; shift 2 ;;
+    --kill) kill_server=1; shift ;;
     *) break ;;
   esac
 done
 [ -n "$prefix" ] || { echo "wine-run.sh: --prefix DIR is required" >&2; exit 2; }
-(($#)) || { echo "wine-run.sh: no program given" >&2; exit 2; }
+((kill_server)) || (($#)) || { echo "wine-run.sh: no program given" >&2; exit 2; }
 
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
@@ -28,6 +31,11 @@ export WINEPREFIX="$prefix"
 export WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:-fixme-all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+if ((kill_server)); then
+  if [ -d "$prefix" ]; then "$wineserver" -k </dev/null >/dev/null 2>&1 || true; fi
+  exit 0
+fi
 
 start_server() {
   # -p: persistent. wineserver daemonizes once ready; when a server is already
