@@ -4,6 +4,7 @@
 
 #include "npcamvue/shell/guarded_call.h"
 #include "npcamvue/shell/shell_seams.h"
+#include "npcamvue/shell/spin_lock.h"
 
 namespace camvue {
 namespace {
@@ -22,6 +23,18 @@ static_assert(kCooperation == 0x408 && kSurfaceFlags == 0x1007 && kLockFlags == 
               "the renderer's DirectDraw flags");
 
 constexpr const char* kInitCaption = "Error";
+
+// Every renderer's DirectDraw calls, in every thread, one at a time. Under
+// wine all DirectDraw objects of a process share one lock of their own, and
+// a call on a render thread may send messages to the window's thread while it
+// holds it: a window thread that then entered DirectDraw itself (a release,
+// a repaint) would wait for that lock without answering, and neither thread
+// would go on. Waiting here instead answers those messages (SpinLock waits
+// on a thread with windows do). Message boxes go up outside it.
+SpinLock& DirectDrawLock() {
+    static SpinLock lock("DirectDraw");
+    return lock;
+}
 
 template <typename T>
 void ReleaseInto(T*& object) {
@@ -145,24 +158,28 @@ void RendererClear(mStructRenderer* renderer) {
 }
 
 int mStructRenderer::Init(HWND window, int width, int height, int initMode) {
-    hwnd = window;
-    mode = initMode;
-    Teardown();
-    if (width <= 0 || height <= 0)
-        return 0;
     int result = 0;
     const char* message = nullptr;
-    CallGuarded([&] { result = InitSteps(this, width, height, &message); });
-    // A failed Init leaves the renderer empty, so Show draws nothing and
-    // does not try again until the next Init.
-    if (result == 0)
+    {
+        SpinLockGuard oneAtATime(DirectDrawLock(), "mStructRenderer::Init");
+        hwnd = window;
+        mode = initMode;
         Teardown();
+        if (width <= 0 || height <= 0)
+            return 0;
+        CallGuarded([&] { result = InitSteps(this, width, height, &message); });
+        // A failed Init leaves the renderer empty, so Show draws nothing and
+        // does not try again until the next Init.
+        if (result == 0)
+            Teardown();
+    }
     if (message != nullptr)
         g_shellSeams.messageBox(message, kInitCaption, MB_ICONERROR);
     return result;
 }
 
 void mStructRenderer::Teardown() {
+    SpinLockGuard oneAtATime(DirectDrawLock(), "mStructRenderer::Teardown");
     if (!CallGuarded([&] { TeardownSteps(this); })) {
         // A fault inside DirectDraw: whatever was not released yet is
         // abandoned rather than released twice.
@@ -201,18 +218,22 @@ int mStructRenderer::Show(int width, int height, const uint8_t* picture, const R
     fx.dwROP = SRCCOPY;
 
     DDSURFACEDESC2 desc;
-    ZeroDescription(&desc);
-    shadow->GetSurfaceDesc(&desc);
-    if (static_cast<LONG>(desc.dwWidth) != width || static_cast<LONG>(desc.dwHeight) != height) {
-        Teardown();
-        if (!Init(hwnd, width, height, mode)) {
-            g_shellSeams.messageBox("bad render init", "mStructRenderer::Show", MB_ICONWARNING);
-            return 0;
-        }
+    bool resized = false;
+    {
+        SpinLockGuard oneAtATime(DirectDrawLock(), "mStructRenderer::Show");
         ZeroDescription(&desc);
         shadow->GetSurfaceDesc(&desc);
+        resized =
+            static_cast<LONG>(desc.dwWidth) != width || static_cast<LONG>(desc.dwHeight) != height;
+    }
+    if (resized && !Init(hwnd, width, height, mode)) {
+        g_shellSeams.messageBox("bad render init", "mStructRenderer::Show", MB_ICONWARNING);
+        return 0;
     }
 
+    SpinLockGuard oneAtATime(DirectDrawLock(), "mStructRenderer::Show");
+    if (shadow == nullptr || primary == nullptr)
+        return 0;
     ZeroDescription(&desc);
     if (SUCCEEDED(shadow->Lock(nullptr, &desc, kLockFlags, nullptr)))
         CopyPicture(desc, width, height, picture);
