@@ -3,9 +3,10 @@
 # native, win64 and win32 presets, starts the local test camera (GStreamer's
 # RTSP server with H.264, JPEG and MPEG-4 mounts, Digest authentication) and
 # plays each mount with rtsp-dump: natively, and as the Windows build under
-# wine64; then shows a page with two of its cameras through the plug-in in
-# page-host, the browser stand-in, saves a picture of the page and prints each
-# element's picture size and frame count. Exits non-zero when any run did not
+# wine64; then installs the plug-in with the win64 setup into a fresh wine
+# prefix and shows a page with two of its cameras through the installed
+# plug-in in page-host, the browser stand-in, saves a picture of the page and
+# prints each element's picture size and frame count. Exits non-zero when any run did not
 # play.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -66,23 +67,45 @@ echo "== win64 stream core into a window (wine64, Xvfb): H.264 and JPEG"
   CAMVUE_CORE_FILTER='Mounts/*' /usr/bin/python3 -m unittest core_camera_test 2>&1 |
   grep -v -E '^[0-9a-f]{4}:err:ole') || status=1
 
-# The plug-in in a page: page-host loads npcamvue.dll (beside the two codec
-# libraries) for a page with two cameras, H.264 and JPEG, lets them play,
-# saves the page and each element as PNG and reports what each element shows.
-echo
-echo "== win64 page-host (wine64, Xvfb): tests/fixtures/pages/two_cameras.html, $seconds s"
+# The plug-in as a user gets it: setup-rtsp-plugin-x64.exe installs it into
+# a fresh wine prefix (its message box read and answered by
+# message-box-answer.exe), then page-host, finding it only through the
+# registry and the page's MIME type, shows a page with two cameras, H.264 and
+# JPEG, lets them play, saves the page and each element as PNG and reports
+# what each element shows.
+release_wine_desktop
+WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
 demo="$root/build/win64/page-host-demo"
 rm -rf "$demo"
 mkdir -p "$demo"
-cp build/win64/npcamvue/shell/npcamvue.dll build/win64/codecs/h264.dll build/win64/codecs/picdec.dll "$demo/"
-sed "s/@CAMERA@/viewer:secret@$base/g" tests/fixtures/pages/two_cameras.html >"$demo/page.html"
-printf 'wait %d\nsave pictures\nstats\nquit\n' $((seconds * 1000)) >"$demo/steps.txt"
-(cd "$demo" && CAMVUE_NEEDS_DISPLAY=1 bash "$root/scripts/wine-run.sh" --prefix "$prefix" \
-  "$root/build/win64/tools/page-host/page-host.exe" --plugin npcamvue.dll --steps steps.txt page.html \
+prefix="$demo/prefix"
+echo
+echo "== win64 setup-rtsp-plugin-x64.exe into a fresh wine prefix ($prefix)"
+hold_wine_desktop scripts/wine-run.sh "$prefix"
+mkdir -p "$prefix/drive_c/setup"
+cp build/win64/setup/setup-rtsp-plugin-x64.exe "$prefix/drive_c/setup/"
+CAMVUE_NEEDS_DISPLAY=1 bash scripts/wine-run.sh --prefix "$prefix" \
+  build/win64/tests/unit/setup/message-box-answer.exe </dev/null >"$demo/answer.txt" 2>/dev/null &
+answer_pid=$!
+CAMVUE_NEEDS_DISPLAY=1 bash scripts/wine-run.sh --prefix "$prefix" 'C:\setup\setup-rtsp-plugin-x64.exe' \
+  </dev/null >/dev/null 2>&1
+echo "setup exit code: $?"
+wait "$answer_pid"
+tr -d '\r' <"$demo/answer.txt" | grep -E '^(caption|text):'
+grep -q 'text: Browser RTSP plugin was installed successfully.' "$demo/answer.txt" || status=1
+find "$prefix/drive_c/Program Files/Corvina Browser Plugins" -type f | sed "s|$prefix/drive_c/|C:/|"
+
+echo
+echo "== win64 page-host (wine64, Xvfb): tests/fixtures/pages/two_cameras.html, $seconds s"
+mkdir -p "$demo/page"
+sed "s/@CAMERA@/viewer:secret@$base/g" tests/fixtures/pages/two_cameras.html >"$demo/page/page.html"
+printf 'wait %d\nsave pictures\nstats\nquit\n' $((seconds * 1000)) >"$demo/page/steps.txt"
+(cd "$demo/page" && CAMVUE_NEEDS_DISPLAY=1 bash "$root/scripts/wine-run.sh" --prefix "$prefix" \
+  "$root/build/win64/tools/page-host/page-host.exe" --steps steps.txt page.html \
   </dev/null 2>&1 | tr -d '\r' | grep -v -E '^[0-9a-f]{4}:err:ole') >"$demo/output.txt"
 cat "$demo/output.txt"
 stats=$(grep '^ok stats -> ' "$demo/output.txt" | sed 's/^ok stats -> //')
-echo "page picture: $demo/pictures/page.png"
+echo "page picture: $demo/page/pictures/page.png"
 shown=0
 while IFS= read -r part; do
   if [[ "$part" =~ ^([^ ]+)\ picture\ ([0-9]+x[0-9]+)\ frames\ ([0-9]+)$ ]]; then
@@ -90,7 +113,7 @@ while IFS= read -r part; do
     [ "${BASH_REMATCH[3]}" -gt 0 ] && [ "${BASH_REMATCH[2]}" != 0x0 ] && shown=$((shown + 1))
   fi
 done < <(tr ';' '\n' <<<"$stats" | sed 's/^ *//')
-if [ "$shown" -ne 2 ] || [ ! -s "$demo/pictures/page.png" ]; then
+if [ "$shown" -ne 2 ] || [ ! -s "$demo/page/pictures/page.png" ]; then
   echo "main: page-host did not show both cameras" >&2
   status=1
 fi
