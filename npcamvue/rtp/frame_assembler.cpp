@@ -126,8 +126,12 @@ PushResult RtpFrameAssembler::PushPacket(StreamState& stream, uint8_t* data, siz
         return PushResult::kDropped;
 
     frame_.payloadSkip = 0;
+    bool appended = false;
     switch (handler.OnPacket(stream, frame_, payload, header.payloadLength)) {
         case HandlerResult::kGoOn:
+            break;
+        case HandlerResult::kAppended:
+            appended = true;
             break;
         case HandlerResult::kDrop:
         case HandlerResult::kConsumed:
@@ -137,15 +141,17 @@ PushResult RtpFrameAssembler::PushPacket(StreamState& stream, uint8_t* data, siz
     }
 
     // Append, keeping room for the bytes the handler adds at delivery.
-    if (frame_.payloadSkip >= header.payloadLength)
-        return PushResult::kEnd;
-    const size_t count = header.payloadLength - frame_.payloadSkip;
-    const size_t room = handler.TrailerRoom();
-    if (frame_.length > frame_.capacity || room > frame_.capacity - frame_.length ||
-        count > frame_.capacity - frame_.length - room)
-        return PushResult::kEnd;
-    std::memcpy(frame_.data + frame_.length, payload + frame_.payloadSkip, count);
-    frame_.length += count;
+    if (!appended) {
+        if (frame_.payloadSkip >= header.payloadLength)
+            return PushResult::kEnd;
+        const size_t count = header.payloadLength - frame_.payloadSkip;
+        const size_t room = handler.TrailerRoom();
+        if (frame_.length > frame_.capacity || room > frame_.capacity - frame_.length ||
+            count > frame_.capacity - frame_.length - room)
+            return PushResult::kEnd;
+        std::memcpy(frame_.data + frame_.length, payload + frame_.payloadSkip, count);
+        frame_.length += count;
+    }
 
     if (!header.marker)
         return PushResult::kTaken;

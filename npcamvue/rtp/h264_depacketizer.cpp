@@ -84,7 +84,7 @@ HandlerResult H264Depacketizer::OnPacket(StreamState& stream, FrameBuffer& frame
     const uint8_t outer = payload[0] & kTypeMask;
     switch (outer) {
         case kNalStapA:
-            return CaptureStapA(stream, payload, length);
+            return AggregateStapA(stream, frame, payload, length);
         case kNalStapB:
         case kNalMtap16:
         case kNalMtap24:
@@ -114,7 +114,11 @@ HandlerResult H264Depacketizer::OnPacket(StreamState& stream, FrameBuffer& frame
             break;
     }
     frame.payloadSkip = skip;
+    return OnUnit(stream, frame, payload + skip, length - skip, false);
+}
 
+HandlerResult H264Depacketizer::OnUnit(StreamState& stream, FrameBuffer& frame, const uint8_t* unit,
+                                       size_t length, bool aggregated) {
     bool newUnit = nalType_ != kNalSlice;
     switch (nalType_) {
         case 0:
@@ -125,11 +129,11 @@ HandlerResult H264Depacketizer::OnPacket(StreamState& stream, FrameBuffer& frame
             if (nalStart_) {
                 frame.key = true;
                 // Further slices of an IDR picture join it.
-                newUnit = !ContinuesPicture(payload + skip, length - skip);
+                newUnit = !ContinuesPicture(unit, length);
             }
             break;
         case kNalSlice:
-            if (nalStart_ && IsIntraSliceStart(payload + skip, length - skip))
+            if (nalStart_ && IsIntraSliceStart(unit, length))
                 frame.key = true;
             break;
         case 2:
@@ -140,9 +144,10 @@ HandlerResult H264Depacketizer::OnPacket(StreamState& stream, FrameBuffer& frame
             return HandlerResult::kDrop;
         case kNalSps:
         case kNalPps:
-            // Only single NAL units get here (FU-A sets were collected above).
-            return StoreSet(stream, payload, length, false) ? HandlerResult::kConsumed
-                                                            : HandlerResult::kEnd;
+            // Single NAL units and aggregated ones (FU-A sets were collected
+            // before); an aggregated set is stored again only when it changed.
+            return StoreSet(stream, unit, length, aggregated) ? HandlerResult::kConsumed
+                                                              : HandlerResult::kEnd;
         default:  // 9-31
             return HandlerResult::kDrop;
     }
@@ -175,10 +180,12 @@ HandlerResult H264Depacketizer::Compose(StreamState& stream, FrameBuffer& frame,
     return HandlerResult::kGoOn;
 }
 
-HandlerResult H264Depacketizer::CaptureStapA(StreamState& stream, const uint8_t* payload,
-                                             size_t length) {
-    // Aggregation units: 16-bit size, then the NAL unit. Only parameter sets
-    // are kept; nothing of a STAP-A enters the frame.
+HandlerResult H264Depacketizer::AggregateStapA(StreamState& stream, FrameBuffer& frame,
+                                               const uint8_t* payload, size_t length) {
+    // RFC 6184 STAP-A: aggregation units of a 16-bit size and a NAL unit,
+    // each taken as a single NAL unit would be (same filters, same
+    // composition), in order. A malformed size ends the packet there.
+    bool appended = false;
     size_t pos = 1;
     while (length - pos >= 2) {
         const size_t size = (size_t(payload[pos]) << 8) | payload[pos + 1];
@@ -186,12 +193,29 @@ HandlerResult H264Depacketizer::CaptureStapA(StreamState& stream, const uint8_t*
         if (size == 0 || size > length - pos)
             break;
         const uint8_t* unit = payload + pos;
-        const uint8_t type = unit[0] & kTypeMask;
-        if ((type == kNalSps || type == kNalPps) && !StoreSet(stream, unit, size, true))
-            return HandlerResult::kEnd;
         pos += size;
+        if (!Accept(unit, size))
+            continue;
+        nalType_ = unit[0] & kTypeMask;
+        nalStart_ = true;
+        const HandlerResult result = OnUnit(stream, frame, unit, size, true);
+        if (result == HandlerResult::kEnd)
+            return HandlerResult::kEnd;
+        if (result != HandlerResult::kGoOn)
+            continue;
+        // The assembler's bound: room stays for the delimiter at delivery.
+        if (frame.length > frame.capacity || kTrailerRoom > frame.capacity - frame.length ||
+            size > frame.capacity - frame.length - kTrailerRoom || !frame.Append(unit, size))
+            return HandlerResult::kEnd;
+        appended = true;
     }
-    return HandlerResult::kConsumed;
+    if (!appended) {
+        // Parameter sets (or nothing usable) only: the frame is untouched.
+        nalStart_ = false;
+        nalType_ = 0;
+        return HandlerResult::kConsumed;
+    }
+    return HandlerResult::kAppended;
 }
 
 HandlerResult H264Depacketizer::CollectFragmentedSet(StreamState& stream, const FrameBuffer& frame,

@@ -30,12 +30,18 @@ class H264Depacketizer : public PayloadHandler {
     void AppendTrailer(FrameBuffer& frame) override;
 
     // The last packet: did a NAL unit begin in it, and of which type (the
-    // inner type for FU-A).
+    // inner type for FU-A, the last unit taken for STAP-A).
     bool nalStart() const { return nalStart_; }
     uint8_t nalType() const { return nalType_; }
 
   private:
-    HandlerResult CaptureStapA(StreamState& stream, const uint8_t* payload, size_t length);
+    // The filters and composition of one NAL unit, or of a fragment when no
+    // unit starts (nalType_ and nalStart_ set): kGoOn when the unit's bytes
+    // belong in the frame.
+    HandlerResult OnUnit(StreamState& stream, FrameBuffer& frame, const uint8_t* unit,
+                         size_t length, bool aggregated);
+    HandlerResult AggregateStapA(StreamState& stream, FrameBuffer& frame, const uint8_t* payload,
+                                 size_t length);
     HandlerResult CollectFragmentedSet(StreamState& stream, const FrameBuffer& frame,
                                        const uint8_t* payload, size_t length);
     // Stores an SPS or PPS unit (NAL header included) behind a start code;

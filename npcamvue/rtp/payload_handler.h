@@ -40,6 +40,7 @@ enum class HandlerResult {
     kGoOn,      // append the payload after frame.payloadSkip
     kDrop,      // drop the packet; nothing enters the frame
     kConsumed,  // stored state only (parameter sets, tables); nothing enters the frame
+    kAppended,  // the handler appended what the packet brings itself (aggregates)
     kEnd,       // fatal for this receive loop
 };
 

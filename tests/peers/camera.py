@@ -104,6 +104,10 @@ def parse_args(argv):
                    help="multicast port range MIN-MAX")
     p.add_argument("--mcast-ttl", type=int, default=1)
     p.add_argument("--fps", type=int, default=15)
+    p.add_argument("--slices", type=int, default=1,
+                   help="H.264 slices per picture")
+    p.add_argument("--aggregate", choices=("none", "zero-latency", "max"), default=None,
+                   help="rtph264pay aggregate-mode (STAP-A); the payloader's default when unset")
     p.add_argument("--size", type=parse_size, default=(320, 240))
     p.add_argument("--pattern", default="ball",
                    help="videotestsrc pattern (e.g. smpte100 for colour bars)")
@@ -143,9 +147,12 @@ def launch_line(mount, args):
            % (args.pattern, args.speed, w, h, fps))
     if mount == "/h264":
         enc = ("x264enc name=enc tune=zerolatency speed-preset=ultrafast "
-               "bframes=0 key-int-max=%d bitrate=%d threads=1 ! "
+               "bframes=0 key-int-max=%d bitrate=%d threads=1%s ! "
                "video/x-h264,profile=constrained-baseline ! "
-               "rtph264pay name=pay0 pt=96 config-interval=-1" % (fps, args.bitrate))
+               "rtph264pay name=pay0 pt=96 config-interval=-1%s"
+               % (fps, args.bitrate,
+                  ' option-string="slices=%d"' % args.slices if args.slices > 1 else "",
+                  " aggregate-mode=%s" % args.aggregate if args.aggregate else ""))
     elif mount == "/mjpeg":
         enc = "jpegenc name=enc quality=70 ! rtpjpegpay name=pay0 pt=26"
     elif mount == "/mpeg4":

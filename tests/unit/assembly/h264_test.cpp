@@ -393,8 +393,6 @@ std::vector<StapCase> StapCases() {
     Put(&zeroBetween, {0x00, 0x00});
     Put(&zeroBetween, StapA({kPps}));
     return {
-        {"SpsPpsIdrSlice", StapA({kSps, kPps, Slice(0x65, 0, 7)}), WithStartCode(kSps),
-         WithStartCode(kPps)},
         {"PpsFirst", StapA({kPps, kSps}), WithStartCode(kSps), WithStartCode(kPps)},
         {"UnitPastEnd", unitPastEnd, WithStartCode(kSps), {}},
         {"FirstUnitPastEnd", firstPastEnd, {}, {}},
@@ -411,7 +409,7 @@ class StapATest : public testing::TestWithParam<StapCase> {};
 TEST_P(StapATest, CapturesSetsOnly) {
     const StapCase& c = GetParam();
     Harness h(kCodecH264);
-    // With the marker: nothing of a STAP-A enters or ends the frame.
+    // With the marker: a STAP-A without slices neither enters nor ends the frame.
     EXPECT_EQ(h.Next(c.payload, true), PushResult::kDropped);
     EXPECT_EQ(h.stream.sps, c.sps);
     EXPECT_EQ(h.stream.pps, c.pps);
@@ -428,6 +426,101 @@ INSTANTIATE_TEST_SUITE_P(Units, StapATest, testing::ValuesIn(StapCases()),
                          [](const testing::TestParamInfo<StapCase>& tpi) {
                              return tpi.param.name;
                          });
+
+// STAP-A units that carry slices enter the access unit in order, under the
+// filters of single NAL units; the marker of the STAP-A ends the frame.
+struct StapSliceCase {
+    std::string name;
+    std::vector<Bytes> packets;  // the last one with the marker
+    Bytes delivered;             // before the trailer; empty: no frame
+    bool key;
+};
+
+void PrintTo(const StapSliceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+std::vector<StapSliceCase> StapSliceCases() {
+    const Bytes idr = Slice(0x65, 0, 7, {0x11});
+    const Bytes idr2 = Slice(0x65, 40, 7, {0x22});
+    const Bytes p0 = Slice(0x41, 0, 5, {0x33});
+    const Bytes p1 = Slice(0x41, 40, 5, {0x44});
+    const Bytes sei = {0x06, 0x05, 0x80};
+    const Bytes aud = {0x09, 0x10};
+    Bytes cut = StapA({p0, p1});
+    cut.resize(cut.size() - 1);  // the second unit's size passes the end
+    return {
+        {"SetsAndIdrInOne", {StapA({kSps, kPps, idr})}, Join({Sets(), kStartCode, idr}), true},
+        // Each slice of a key picture is preceded by the sets, as with
+        // single NAL units.
+        {"TwoIdrSlices",
+         {StapA({kSps, kPps, idr, idr2})},
+         Join({Sets(), kStartCode, idr, Sets(), kStartCode, idr2}),
+         true},
+        {"SeiAndDelimiterDropped",
+         {StapA({kSps, kPps, aud, sei, idr})},
+         Join({Sets(), kStartCode, idr}),
+         true},
+        {"PSlicesAfterAKeyFrame",
+         {StapA({kSps, kPps, idr}), StapA({p0, p1})},
+         Join({kStartCode, p0, kStartCode, p1}),
+         false},
+        {"SingleThenAggregatedSlices",
+         {StapA({kSps, kPps, idr}), p0, StapA({p1})},
+         Join({kStartCode, p0, kStartCode, p1}),
+         false},
+        {"ForbiddenBitUnitSkipped",
+         {StapA({kSps, kPps, idr}), StapA({Bytes{0xC1, 0x9A}, p0})},
+         Join({kStartCode, p0}),
+         false},
+        {"UnitPastTheEndEndsThePacket",
+         {StapA({kSps, kPps, idr}), cut},
+         Join({kStartCode, p0}),
+         false},
+        {"PSliceBeforeAnyKeyFrame", {StapA({kSps, kPps, p0})}, {}, false},
+    };
+}
+
+class StapASliceTest : public testing::TestWithParam<StapSliceCase> {};
+
+TEST_P(StapASliceTest, SlicesEnterTheFrameInOrder) {
+    const StapSliceCase& c = GetParam();
+    Harness h(kCodecH264);
+    for (size_t i = 0; i < c.packets.size(); ++i) {
+        // Every packet but the last ends its own frame when it is a STAP-A
+        // with slices; single NAL units here carry no marker.
+        const bool marker = i + 1 == c.packets.size() || c.packets[i][0] == 0x78;
+        EXPECT_NE(h.Next(c.packets[i], marker), PushResult::kEnd) << i;
+    }
+    if (c.delivered.empty()) {
+        EXPECT_TRUE(h.recorder.frames.empty());
+        return;
+    }
+    ASSERT_FALSE(h.recorder.frames.empty());
+    const Delivered& d = h.recorder.frames.back();
+    EXPECT_EQ(d.bytes, WithTrailer(c.delivered));
+    EXPECT_EQ(d.descriptor.key, c.key ? 1u : 0u);
+    EXPECT_EQ(d.descriptor.width, 352);
+}
+
+INSTANTIATE_TEST_SUITE_P(Units, StapASliceTest, testing::ValuesIn(StapSliceCases()),
+                         [](const testing::TestParamInfo<StapSliceCase>& tpi) {
+                             return tpi.param.name;
+                         });
+
+TEST(H264Test, AggregatedSlicesBeyondTheBufferEndTheLoop) {
+    Harness h(kCodecH264);
+    ASSERT_EQ(h.Next(StapA({kSps, kPps, Slice(0x65, 0, 7)}), true), PushResult::kTaken);
+    // A slice of nearly 64 KiB, again and again without a marker, until the
+    // frame buffer has no room left: the loop ends rather than overrun it.
+    const Bytes big = Slice(0x41, 0, 5, Bytes(65000, 0x5A));
+    PushResult last = PushResult::kTaken;
+    for (int i = 0; i < 1000 && last != PushResult::kEnd; ++i)
+        last = h.Next(StapA({big}), false);
+    EXPECT_EQ(last, PushResult::kEnd);
+    EXPECT_LE(h.assembler.frame().length + H264Depacketizer::kTrailerRoom,
+              h.assembler.frame().capacity);
+}
 
 TEST(H264SetsTest, RepeatedStapASpsIsParsedOnceChangedSpsChangesSize) {
     Harness h(kCodecH264);
