@@ -159,6 +159,8 @@ class Installer(unittest.TestCase):
             r"file 'C:\setup\setup_rtsp_plugin_temp\npcamvue.dll' already exists."
             "Try to relocate this file"], log)
         self.assertEqual(os.listdir(self.temp), ["npcamvue.dll"])
+        with open(os.path.join(self.temp, "npcamvue.dll")) as f:
+            self.assertEqual(f.read(), "left")
         shutil.rmtree(self.temp)
 
         # Over an existing (changed) installation: rewritten.

@@ -179,43 +179,8 @@ TEST_F(InstallFlow, InstallsRegistersAndRewritesAnEarlierInstallation) {
     ExpectInstalled("over an earlier installation");
 }
 
-TEST_F(InstallFlow, LeftoverRuntimeLibraryStopsAtTheFirstPayloadAndIsCleanedForTheNextRun) {
-    ASSERT_TRUE(CreateDirectoryA(temp_.c_str(), nullptr));
-    WriteFile(temp_ + "\\kiv.memory.dll", "from an interrupted run");
-    EXPECT_EQ(Run(), std::vector<std::string>{"file '" + temp_ +
-                                              "\\kiv.memory.dll' already exists.Try to relocate "
-                                              "this file"});
-    EXPECT_FALSE(Exists(program_files_ + "\\Corvina Browser Plugins"));
-    EXPECT_TRUE(Values().empty());
-    EXPECT_FALSE(Exists(temp_));
-    EXPECT_EQ(Run(), std::vector<std::string>{kSuccess});
-    ExpectInstalled("second run");
-}
-
-TEST_F(InstallFlow, LeftoverPluginStopsAfterTheCodecsAndStaysWithItsFolder) {
-    ASSERT_TRUE(CreateDirectoryA(temp_.c_str(), nullptr));
-    WriteFile(temp_ + "\\npcamvue.dll", "left behind");
-    EXPECT_EQ(Run(), std::vector<std::string>{"file '" + temp_ +
-                                              "\\npcamvue.dll' already exists.Try to relocate "
-                                              "this file"});
-    EXPECT_EQ(Listing(temp_), std::vector<std::string>{"npcamvue.dll"});
-    EXPECT_EQ(ReadFile(temp_ + "\\npcamvue.dll"), "left behind");
-    EXPECT_FALSE(Exists(program_files_ + "\\Corvina Browser Plugins"));
-    EXPECT_TRUE(Values().empty());
-}
-
-TEST_F(InstallFlow, LockedPluginInTheInstallFolderLetsTheInstallationGoOn) {
-    ASSERT_EQ(SHCreateDirectoryExA(nullptr, install_.c_str(), nullptr), ERROR_SUCCESS);
-    WriteFile(install_ + "\\npcamvue.dll", "in use");
-    HANDLE in_use = CreateFileA((install_ + "\\npcamvue.dll").c_str(), GENERIC_READ, 0, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(in_use, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Run(), std::vector<std::string>{kSuccess});
-    CloseHandle(in_use);
-    EXPECT_EQ(ReadFile(install_ + "\\npcamvue.dll"), "in use");
-    EXPECT_EQ(ReadFile(codec_ + "\\h264.dll"), Payload(110));
-    EXPECT_EQ(Values(), Registered());
-}
+// The leftover payloads and the plug-in in use are run on the real program
+// (tests/integration/setup_test.py).
 
 TEST_F(InstallFlow, FailedRegistryWritesStillReportSuccess) {
     // A key name longer than the registry takes: every registry call fails.
