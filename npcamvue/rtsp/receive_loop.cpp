@@ -24,6 +24,8 @@ constexpr int kMaxMisses = 5;
 // Datagrams read per wake-up before the loop selects again (and looks at
 // the abort request, reports and keep-alives).
 constexpr int kDrainLimit = 64;
+// Unicast UDP that brings nothing this long after PLAY is taken as blocked.
+constexpr uint32_t kUdpWaitMs = 3000;
 
 }  // namespace
 
@@ -42,6 +44,8 @@ bool RtspSession::SendKeepAlive(char* buffer, size_t size) {
 }
 
 StreamEnd RtspSession::Receive() {
+    if (interleaved_)
+        return ReceiveInterleaved();
     std::unique_ptr<char[]> outgoing(new (std::nothrow) char[kOutgoingSize]);
     std::unique_ptr<uint8_t[]> datagram(new (std::nothrow) uint8_t[kDatagramSize]);
     std::unique_ptr<uint8_t[]> rtcpInput(new (std::nothrow) uint8_t[kRtcpInputSize]);
@@ -63,6 +67,8 @@ StreamEnd RtspSession::Receive() {
     bool haveServerReport = false;
     const bool keepAlive = multicast_ && sessionTimeout_ != 0;
     const uint32_t keepAliveMs = sessionTimeout_ / 2 * 1000;
+    // Anything on the RTP port shows that UDP passes.
+    bool udpPasses = multicast_ || stream_.firstDatagramTime != 0;
 
     StreamEnd end = StreamEnd::kAborted;
     for (;;) {
@@ -96,9 +102,15 @@ StreamEnd RtspSession::Receive() {
             end = StreamEnd::kInactive;
             break;
         }
+        if (!udpPasses && now - start >= kUdpWaitMs) {
+            FallBackToTcp("no RTP over UDP within 3 s of PLAY");
+            end = StreamEnd::kNoUdp;
+            break;
+        }
 
         bool readable[3] = {false, false, false};
-        int ready = WaitReadable(set, count, kSelectTimeoutMs, readable);
+        const uint32_t wait = udpPasses ? kSelectTimeoutMs : kUdpWaitMs - (now - start);
+        int ready = WaitReadable(set, count, wait, readable);
         if (ready < 0) {
             end = StreamEnd::kSelectError;
             break;
@@ -108,6 +120,8 @@ StreamEnd RtspSession::Receive() {
                 end = StreamEnd::kAborted;
                 break;
             }
+            if (!udpPasses)
+                continue;  // the end of the UDP wait, not a miss
             if (++misses >= kMaxMisses) {
                 end = StreamEnd::kMissed;
                 break;
@@ -138,6 +152,7 @@ StreamEnd RtspSession::Receive() {
                 const int n = SocketRecvFromNow(media_.rtp, datagram.get(), kDatagramSize);
                 if (n == kNothingWaiting)
                     break;
+                udpPasses = true;
                 bool skip = false;
                 if (multicast_) {
                     skip = n < static_cast<int>(kRtpHeaderSize);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "npcamvue/rtp/parameter_sets.h"
 #include "npcamvue/rtsp/connect.h"
@@ -60,6 +61,8 @@ const char* StreamEndText(StreamEnd end) {
             return "receive error";
         case StreamEnd::kNoBuffers:
             return "out of memory";
+        case StreamEnd::kNoUdp:
+            return "no RTP over UDP within 3 s";
     }
     return "unknown";
 }
@@ -70,6 +73,7 @@ bool StreamEndIsError(StreamEnd end) {
         case StreamEnd::kMissed:
         case StreamEnd::kNotRtp:
         case StreamEnd::kKeepAliveFailed:
+        case StreamEnd::kNoUdp:
             return false;
         default:
             return true;
@@ -93,14 +97,17 @@ bool RtspSession::SetTarget(uint16_t port, const char* host, const char* user, c
     password_.clear();
     if (host == nullptr || std::strlen(host) > kMaxHostText)
         return false;
-    if (port != 0)
-        port_ = port;
+    const uint16_t newPort = port != 0 ? port : port_;
+    const char* newPath = path != nullptr ? path : "";
+    if (host_ != host || port_ != newPort || path_ != newPath)
+        tcp_ = false;  // a new address tries UDP again
+    port_ = newPort;
     host_ = host;
     if (user != nullptr && *user != '\0')
         user_ = user;
     if (password != nullptr && *password != '\0')
         password_ = password;
-    path_ = path != nullptr ? path : "";
+    path_ = newPath;
     return true;
 }
 
@@ -214,7 +221,7 @@ bool RtspSession::Open(Event* abortEvent) {
     observer_->OnConnected(host_.c_str(), port_);
 
     bool aborted = false;
-    if (!OpenUnicastPortPair(abortEvent_, &media_, &aborted)) {
+    if (!tcp_ && !OpenUnicastPortPair(abortEvent_, &media_, &aborted)) {
         if (aborted) {
             lastError_ = "stopped";
             ReleaseAll();
@@ -278,7 +285,11 @@ bool RtspSession::Open(Event* abortEvent) {
     if (Aborted())
         return false;
     std::string transport;
-    AppendTransportLine(multicast_, media_, &transport);
+    if (tcp_) {
+        AppendInterleavedTransportLine(&transport);
+    } else {
+        AppendTransportLine(multicast_, media_, &transport);
+    }
     std::string auth;
     AppendAuthorization("SETUP", &auth);
     if (!SendRequest(BuildSetup(mediaUrl_, ++cseq_, transport, auth))) {
@@ -289,7 +300,32 @@ bool RtspSession::Open(Event* abortEvent) {
     }
     SetupReply setup;
     const char* why = nullptr;
-    if (!ParseSetupReply(reply, &setup, &why))
+    bool parsed = ParseSetupReply(reply, &setup, &why, tcp_);
+    if (!tcp_ && !multicast_) {
+        // UDP refused ("461 Unsupported transport", or a success without a
+        // transport we can use): ask again, on this connection, for RTP
+        // interleaved on it.
+        const int status = RtspStatusCode(reply);
+        const bool refused = status == 461 ? true : status / 100 == 2 && !parsed;
+        if (refused) {
+            FallBackToTcp(status == 461 ? "the camera refused UDP (461)"
+                                        : "no usable UDP transport in the SETUP reply");
+            CloseMediaSockets(&media_);
+            transport.clear();
+            AppendInterleavedTransportLine(&transport);
+            if (Aborted())
+                return false;
+            if (!SendRequest(BuildSetup(mediaUrl_, ++cseq_, transport, auth)))
+                return Fail("SETUP not sent");
+            if (ReadReply(reply, sizeof(reply), responseTimeoutMs_) == 0)
+                return Aborted() ? false : Fail("no reply to SETUP");
+            const char* udpWhy = why;
+            parsed = ParseSetupReply(reply, &setup, &why, true);
+            if (!parsed && status != 461)
+                why = udpWhy;  // the first reply's fault is the one to report
+        }
+    }
+    if (!parsed)
         return Fail(why);
     sessionId_ = setup.sessionId;
     sessionTimeout_ = setup.sessionTimeout;
@@ -300,7 +336,16 @@ bool RtspSession::Open(Event* abortEvent) {
     serverRtpPort_ = setup.serverRtpPort;
     serverRtcpPort_ = setup.serverRtcpPort;
     uint32_t pathAddress = serverAddress_;
-    if (setup.multicast) {
+    interleaved_ = setup.interleaved;
+    if (interleaved_) {
+        rtpChannel_ = setup.rtpChannel;
+        rtcpChannel_ = setup.rtcpChannel;
+        if (!reader_)
+            reader_.reset(new (std::nothrow) InterleavedReader);
+        if (!reader_ || !reader_->ok())
+            return Fail("out of memory");
+        reader_->Clear();
+    } else if (setup.multicast) {
         multicast_ = true;
         group_ = setup.group;
         if (!OpenMulticastPair(group_, serverRtpPort_, serverRtcpPort_, &media_)) {
@@ -310,7 +355,8 @@ bool RtspSession::Open(Event* abortEvent) {
     }
     observer_->OnSetUp(setup, media_);
 
-    OpenPath(media_, pathAddress, serverRtpPort_, serverRtcpPort_);
+    if (!interleaved_)
+        OpenPath(media_, pathAddress, serverRtpPort_, serverRtcpPort_);
     established_ = true;
     Play();
     if (playSent_)
@@ -332,13 +378,18 @@ void RtspSession::Play() {
         return;
     playSent_ = true;
     char reply[kSetupReplySize];
-    uint64_t firstDatagram = 0;
-    ReadEnd end = ReadEnd::kComplete;
-    ReadResponse(abortEvent_, reply, control_, sizeof(reply), responseTimeoutMs_ + kPlayExtraWaitMs,
-                 media_.rtp, &firstDatagram, &end);
-    if (end == ReadEnd::kAborted && abortEvent_ != nullptr)
-        EventSet(abortEvent_);
-    stream_.firstDatagramTime = firstDatagram;
+    if (interleaved_) {
+        // The reply shares the connection with the packets that follow it.
+        ReadInterleavedReply(reply, sizeof(reply), responseTimeoutMs_ + kPlayExtraWaitMs);
+    } else {
+        uint64_t firstDatagram = 0;
+        ReadEnd end = ReadEnd::kComplete;
+        ReadResponse(abortEvent_, reply, control_, sizeof(reply),
+                     responseTimeoutMs_ + kPlayExtraWaitMs, media_.rtp, &firstDatagram, &end);
+        if (end == ReadEnd::kAborted && abortEvent_ != nullptr)
+            EventSet(abortEvent_);
+        stream_.firstDatagramTime = firstDatagram;
+    }
     uint32_t seq = 0;
     const char* value = FindHeaderValue("seq=", reply, nullptr, nullptr);
     if (value != nullptr && ScanDecimal(value, 0xffffffffu, &seq, nullptr)) {
@@ -389,6 +440,14 @@ void RtspSession::ReleaseAll() {
     CloseSocket(control_);
     control_ = kInvalidSocket;
     established_ = false;
+    interleaved_ = false;
+    if (reader_)
+        reader_->Clear();
+}
+
+void RtspSession::FallBackToTcp(const char* why) {
+    tcp_ = true;
+    observer_->OnTcpFallback(why);
 }
 
 }  // namespace camvue

@@ -5,12 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "npcamvue/platform/platform.h"
 #include "npcamvue/rtp/packet_sink.h"
 #include "npcamvue/rtp/stream_state.h"
 #include "npcamvue/rtsp/authorization.h"
+#include "npcamvue/rtsp/interleaved.h"
 #include "npcamvue/rtsp/session_observer.h"
 #include "npcamvue/rtsp/transport.h"
 
@@ -57,6 +59,9 @@ class RtspSession {
     StreamState& stream() { return stream_; }
     uint32_t cseq() const { return cseq_; }
     bool multicast() const { return multicast_; }
+    // RTP comes interleaved on the RTSP connection (after UDP failed).
+    bool interleaved() const { return interleaved_; }
+    bool tcpFallback() const { return tcp_; }
     bool established() const { return established_; }
     const std::string& mediaUrl() const { return mediaUrl_; }
     const std::string& aggregateUrl() const { return aggregateUrl_; }
@@ -71,6 +76,11 @@ class RtspSession {
 
   private:
     friend class ReceiveLoop;
+
+    StreamEnd ReceiveInterleaved();
+    bool SendInterleaved(uint8_t channel, const uint8_t* data, size_t length);
+    bool ReadInterleavedReply(char* reply, size_t size, int timeoutMs);
+    void FallBackToTcp(const char* why);
 
     bool Fail(const char* why);
     bool Aborted();
@@ -110,6 +120,12 @@ class RtspSession {
     uint16_t serverRtcpPort_ = 0;
     bool multicast_ = false;  // once set, every later SETUP asks for multicast
     uint32_t group_ = 0;
+    // UDP could not pass: every set-up of this target asks for TCP.
+    bool tcp_ = false;
+    bool interleaved_ = false;  // the current set-up is RTP/AVP/TCP
+    uint8_t rtpChannel_ = 0;
+    uint8_t rtcpChannel_ = 1;
+    std::unique_ptr<InterleavedReader> reader_;
 
     // Media state.
     StreamState stream_;

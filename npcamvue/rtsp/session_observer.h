@@ -21,6 +21,7 @@ enum class StreamEnd {
     kSelectError,
     kReceiveError,  // unicast receive error or empty datagram
     kNoBuffers,     // the loop's buffers could not be allocated
+    kNoUdp,         // unicast UDP: no RTP datagram within 3 s of PLAY (TCP next)
 };
 
 const char* StreamEndText(StreamEnd end);
@@ -37,6 +38,9 @@ class SessionObserver {
     // PLAY went out; setupMs: from the start of the TCP connect to PLAY sent.
     virtual void OnPlaying(uint32_t /*setupMs*/) {}
     virtual void OnSetupFailed(const char* /*why*/) {}
+    // UDP cannot pass (`why`): this and every later set-up of the address
+    // ask for RTP interleaved on the RTSP connection.
+    virtual void OnTcpFallback(const char* /*why*/) {}
     virtual void OnReceiverReport(size_t /*bytes*/, bool /*answeringServer*/) {}
     virtual void OnKeepAlive() {}
     // An RTP datagram arrived (before the sink looks at it).

@@ -145,7 +145,11 @@ void AppendTransportLine(bool multicast, const MediaSockets& sockets, std::strin
     request->append(line);
 }
 
-bool ParseSetupReply(const char* reply, SetupReply* out, const char** why) {
+void AppendInterleavedTransportLine(std::string* request) {
+    request->append("\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1");
+}
+
+bool ParseSetupReply(const char* reply, SetupReply* out, const char** why, bool interleaved) {
     *out = SetupReply();
     *why = nullptr;
 
@@ -164,6 +168,37 @@ bool ParseSetupReply(const char* reply, SetupReply* out, const char** why) {
     }
 
     const char* transport = FindNoCase(reply, "Transport:");
+    if (interleaved) {
+        const char* lineEnd =
+            transport != nullptr ? transport + std::strcspn(transport, "\r\n") : nullptr;
+        const char* tcp = transport != nullptr ? FindNoCase(transport, "RTP/AVP/TCP") : nullptr;
+        if (tcp == nullptr || tcp >= lineEnd) {
+            *why = "no RTP/AVP/TCP transport in the SETUP reply";
+            return false;
+        }
+        out->interleaved = true;
+        const char* channels = FindNoCase(transport, "interleaved=");
+        uint16_t rtp = 0;
+        uint16_t rtcp = 1;
+        if (channels != nullptr && channels < lineEnd) {
+            uint32_t single = 0;
+            const char* end = nullptr;
+            if (ScanDecimal(channels + 12, 254, &single, &end) && *end != '-') {
+                // One channel named: RTCP takes the next.
+                rtp = static_cast<uint16_t>(single);
+                rtcp = static_cast<uint16_t>(single + 1);
+            } else if (!ReadPortRange(channels + 12, &rtp, &rtcp) || rtp > 255 || rtcp > 255) {
+                *why = "interleaved channels are not a-b within 0-255";
+                return false;
+            }
+        }
+        out->rtpChannel = static_cast<uint8_t>(rtp);
+        out->rtcpChannel = static_cast<uint8_t>(rtcp);
+        const char* ssrc = FindHeaderValue("ssrc=", reply, nullptr, &length);
+        if (ssrc != nullptr && ScanHex32(ssrc, &out->ssrc))
+            out->ssrcKnown = true;
+        return true;
+    }
     out->multicast = transport != nullptr && FindNoCase(transport, "multicast") != nullptr;
 
     if (out->multicast) {

@@ -35,6 +35,9 @@ void LeaveMulticastGroup(const MediaSockets& sockets, uint32_t group);
 
 // "\r\nTransport: RTP/AVP;unicast;client_port=a-b" or the multicast form.
 void AppendTransportLine(bool multicast, const MediaSockets& sockets, std::string* request);
+// "\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1": RTP and RTCP on the
+// RTSP connection, when UDP cannot pass.
+void AppendInterleavedTransportLine(std::string* request);
 
 // What a SETUP reply says.
 struct SetupReply {
@@ -45,13 +48,20 @@ struct SetupReply {
     uint32_t ssrc = 0;
     uint16_t serverRtpPort = 0;
     uint16_t serverRtcpPort = 0;
-    uint32_t group = 0;  // multicast destination, network byte order
+    uint32_t group = 0;        // multicast destination, network byte order
+    bool interleaved = false;  // RTP/AVP/TCP on the RTSP connection
+    uint8_t rtpChannel = 0;
+    uint8_t rtcpChannel = 1;
 };
 
 // Reads the transport parameters out of a SETUP reply. `wantMulticast`: the
 // session already asked for multicast (a reply then counts as multicast too).
 // False, with a reason, when a parameter the transport needs is missing.
-bool ParseSetupReply(const char* reply, SetupReply* out, const char** why);
+// `interleaved`: the SETUP asked for RTP/AVP/TCP; the reply must then name
+// that transport, and its "interleaved=a-b" channels (0-1 when absent) are
+// taken instead of server ports.
+bool ParseSetupReply(const char* reply, SetupReply* out, const char** why,
+                     bool interleaved = false);
 
 // Four zero bytes from each socket to the server's (or the group's) ports.
 void OpenPath(const MediaSockets& sockets, uint32_t address, uint16_t rtpPort, uint16_t rtcpPort);

@@ -15,15 +15,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     camvue::SetupReply setup;
     const char* why = nullptr;
     if (camvue::ParseSetupReply(reply, &setup, &why)) {
-        if (why != nullptr) __builtin_trap();
+        if (why != nullptr)
+            __builtin_trap();
         // The id never runs past its line.
-        if (setup.sessionId.find_first_of("\r\n") != std::string::npos) __builtin_trap();
+        if (setup.sessionId.find_first_of("\r\n") != std::string::npos)
+            __builtin_trap();
     } else if (why == nullptr) {
         __builtin_trap();
     }
 
+    // The same reply to a SETUP that asked for RTP/AVP/TCP.
+    if (camvue::ParseSetupReply(reply, &setup, &why, true) != (why == nullptr))
+        __builtin_trap();
+
     uint32_t seq = 0;
     const char* value = camvue::FindHeaderValue("seq=", reply, nullptr, nullptr);
-    if (value != nullptr) camvue::ScanDecimal(value, 0xffffffffu, &seq, nullptr);
+    if (value != nullptr)
+        camvue::ScanDecimal(value, 0xffffffffu, &seq, nullptr);
     return 0;
 }

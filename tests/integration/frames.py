@@ -50,9 +50,10 @@ def decode_frames(out_dir, kind, pix_fmt=None):
     return framemd5_lines(p.stdout), errors + (0 if p.returncode == 0 else 1)
 
 
-def reference_client(url, frames, timeout):
-    """ffmpeg's own RTSP client over UDP: starts at once, returns the Popen."""
-    cmd = [FFMPEG, "-nostdin", "-v", "error", "-rtsp_transport", "udp", "-i", url,
+def reference_client(url, frames, timeout, transport="udp"):
+    """ffmpeg's own RTSP client (over UDP unless told): starts at once,
+    returns the Popen."""
+    cmd = [FFMPEG, "-nostdin", "-v", "error", "-rtsp_transport", transport, "-i", url,
            "-frames:v", str(frames), "-f", "framemd5", "-"]
     return subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 

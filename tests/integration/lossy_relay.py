@@ -67,7 +67,19 @@ class LossyRelay:
                     if not data:
                         break
                     pending += data
-                    while b"\r\n\r\n" in pending:
+                    while pending:
+                        if pending[:1] == b"$":
+                            # an interleaved frame (RTP/AVP/TCP) passes as is
+                            if len(pending) < 4:
+                                break
+                            end = 4 + int.from_bytes(pending[2:4], "big")
+                            if len(pending) < end:
+                                break
+                            frame, pending = pending[:end], pending[end:]
+                            upstream.sendall(frame)
+                            continue
+                        if b"\r\n\r\n" not in pending:
+                            break
                         end = pending.index(b"\r\n\r\n") + 4
                         request, pending = pending[:end], pending[end:]
                         upstream.sendall(self._rewrite_setup(request))

@@ -66,5 +66,39 @@ class LossyPath(unittest.TestCase):
         self.run_lossy("/mpeg4", "mpeg4")
 
 
+class UdpBlocked(unittest.TestCase):
+    """Every RTP datagram is lost on the way (a firewall that drops UDP): the
+    client notices within 3 s of PLAY, tears down, sets up RTP/AVP/TCP through
+    the same path and plays; it stays on TCP."""
+
+    def test_falls_back_to_tcp(self):
+        with peer.start_camera("--port", "0", "--fps", str(FPS)) as camera:
+            with lossy_relay.LossyRelay(camera.host, camera.port, drop=1.0) as relay:
+                d = dump.run_dump(relay.url("/h264"), 10)
+                stats = dict(relay.stats)
+        self.assertEqual(d.rc, 0, d.transcript())
+        self.assertGreater(stats["dropped"], 10, stats)
+        self.assertEqual(stats["forwarded"], 0, stats)
+        playing = d.find(r"^playing ")
+        fell = d.find(r"^falling back to TCP: no RTP over UDP within 3 s of PLAY$")
+        ended = d.find(r"^session ended: no RTP over UDP within 3 s$")
+        tcp = d.find(r"^set up tcp interleaved=0-1 ")
+        first = d.find(r"^first RTP packet ")
+        self.assertTrue(playing and fell and ended and tcp and first, d.transcript())
+        self.assertEqual(len(fell), 1, d.transcript())
+        self.assertEqual(len(d.find(r"^set up unicast ")), 1, d.transcript())
+        waited = fell[0].t - playing[0].t
+        self.assertGreaterEqual(waited, 2.9, d.transcript())
+        self.assertLessEqual(waited, 3.5, d.transcript())
+        # From PLAY over UDP to the first packet over TCP: the 3 s wait plus
+        # TEARDOWN and one more set-up.
+        fallback = first[0].t - playing[0].t
+        self.assertLess(fallback, 4.5, d.transcript())
+        frames_after = d.summary["frame_ends"]
+        self.assertGreater(frames_after, 3 * FPS, d.transcript())
+        print("\n  fallback to TCP: first packet %.2f s after PLAY over UDP" % fallback,
+              file=sys.stderr)
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -17,13 +17,13 @@ FRAMES = 45
 
 
 class AgainstFfmpegClient(unittest.TestCase):
-    def compare(self, mount, kind, camera_args=()):
+    def compare(self, mount, kind, camera_args=(), transport="udp", expect=()):
         out = tempfile.mkdtemp(prefix="camvue-md5-")
         self.addCleanup(shutil.rmtree, out, True)
         # A fresh camera, so both clients see one pipeline from its start.
         with peer.start_camera("--port", "0", *camera_args) as camera:
             url = camera.url(mount)
-            ref = frames.reference_client(url, FRAMES + 30, timeout=60)
+            ref = frames.reference_client(url, FRAMES + 30, timeout=60, transport=transport)
             run = dump.run_dump(url, 20, extra=["--frames", str(FRAMES), "--out", out])
             try:
                 ref_out, ref_err = ref.communicate(timeout=60)
@@ -31,6 +31,8 @@ class AgainstFfmpegClient(unittest.TestCase):
                 if ref.poll() is None:
                     ref.kill()
         self.assertEqual(run.rc, 0, run.transcript())
+        for pattern in expect:
+            self.assertTrue(run.find(pattern), "no line %r\n%s" % (pattern, run.transcript()))
         theirs = frames.framemd5_lines(ref_out)
         ours, errors = frames.decode_frames(out, kind)
         self.assertGreaterEqual(len(ours), FRAMES, run.transcript())
@@ -52,6 +54,16 @@ class AgainstFfmpegClient(unittest.TestCase):
         # every picture arrives whole, frame for frame with ffmpeg's.
         ours, i, n = self.compare("/h264", "h264", ("--aggregate", "zero-latency"))
         self.assertGreaterEqual(n, 0.95 * (len(ours) - i))
+
+    def test_tcp_only(self):
+        # A camera that allows RTP/AVP/TCP alone refuses UDP with 461: the
+        # client asks again for interleaved RTP on the same connection, and
+        # every mount plays frame for frame with ffmpeg's client over TCP.
+        expect = (r"^falling back to TCP: the camera refused UDP \(461\)$",
+                  r"^set up tcp interleaved=0-1 ", r"^receiver report sent ")
+        for mount, kind in (("/h264", "h264"), ("/mjpeg", "jpeg"), ("/mpeg4", "mpeg4")):
+            with self.subTest(mount=mount):
+                self.compare(mount, kind, ("--protocols", "tcp"), "tcp", expect)
 
     def test_mjpeg(self):
         self.compare("/mjpeg", "jpeg")

@@ -103,6 +103,8 @@ def parse_args(argv):
     p.add_argument("--mcast-ports", default="5000-5999",
                    help="multicast port range MIN-MAX")
     p.add_argument("--mcast-ttl", type=int, default=1)
+    p.add_argument("--protocols", choices=("tcp",), default=None,
+                   help="lower transports the mounts allow (tcp: RTP/AVP/TCP only; UDP gets 461)")
     p.add_argument("--fps", type=int, default=15)
     p.add_argument("--slices", type=int, default=1,
                    help="H.264 slices per picture")
@@ -481,6 +483,8 @@ def configure(camera):
                              | GstRtsp.RTSPLowerTrans.UDP_MCAST
                              | GstRtsp.RTSPLowerTrans.TCP)
             factory.set_protocols(protocols)
+        if args.protocols == "tcp":
+            factory.set_protocols(GstRtsp.RTSPLowerTrans.TCP)
         if auth is not None:
             factory.add_role_from_structure(Gst.Structure.new_from_string(
                 "%s, media.factory.access=(boolean)true, "

@@ -131,7 +131,19 @@ void FakeCamera::Serve() {
     }
 }
 
+std::vector<std::vector<uint8_t>> FakeCamera::ClientFrames() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return clientFrames_;
+}
+
+bool FakeCamera::SendControl(const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(sendMutex_);
+    const SocketHandle c = connection_.load();
+    return c != kInvalidSocket && SendAll(c, bytes.data(), bytes.size());
+}
+
 void FakeCamera::HandleConnection(SocketHandle c, int number) {
+    connection_ = c;
     std::string pending;
     while (!stop_) {
         // A new connection while this one idles: the client reconnected.
@@ -146,9 +158,22 @@ void FakeCamera::HandleConnection(SocketHandle c, int number) {
         if (n <= 0)
             break;
         pending.append(buf, static_cast<size_t>(n));
-        size_t end;
         bool closed = false;
-        while (!closed && (end = pending.find("\r\n\r\n")) != std::string::npos) {
+        for (;;) {
+            // Interleaved frames from the client come between requests.
+            while (pending.size() >= 4 && pending[0] == '$') {
+                const size_t length = (size_t(uint8_t(pending[2])) << 8) | uint8_t(pending[3]);
+                if (pending.size() < 4 + length)
+                    break;
+                std::vector<uint8_t> frame(pending.begin() + 1, pending.begin() + 2);
+                frame.insert(frame.end(), pending.begin() + 4, pending.begin() + 4 + length);
+                pending.erase(0, 4 + length);
+                std::lock_guard<std::mutex> lock(mutex_);
+                clientFrames_.push_back(std::move(frame));
+            }
+            const size_t end = pending.find("\r\n\r\n");
+            if (closed || end == std::string::npos || (!pending.empty() && pending[0] == '$'))
+                break;
             CameraRequest request = ParseRequest(pending.substr(0, end + 4), number);
             pending.erase(0, end + 4);
             if (request.method == "SETUP") {
@@ -168,6 +193,7 @@ void FakeCamera::HandleConnection(SocketHandle c, int number) {
             }
             changed_.notify_all();
             CameraReply reply = handler_(*this, request);
+            std::lock_guard<std::mutex> lock(sendMutex_);
             if (reply.byteAtATime) {
                 for (char ch : reply.text) {
                     if (!SendAll(c, &ch, 1))
@@ -181,6 +207,10 @@ void FakeCamera::HandleConnection(SocketHandle c, int number) {
         }
         if (closed)
             break;
+    }
+    {
+        std::lock_guard<std::mutex> lock(sendMutex_);
+        connection_ = kInvalidSocket;
     }
     CloseSocket(c);
 }

@@ -61,6 +61,12 @@ class FakeCamera {
     // One datagram that arrived on the camera's RTCP port.
     bool ReceiveRtcp(std::vector<uint8_t>* datagram, uint32_t timeoutMs);
 
+    // RTSP interleaved frames ("$", channel, length) the client sent on the
+    // control connection, each as its channel byte followed by its payload.
+    std::vector<std::vector<uint8_t>> ClientFrames() const;
+    // Raw bytes on the connection being served (false when there is none).
+    bool SendControl(const std::string& bytes);
+
     // A plain RTSP reply: status line, CSeq, extra header lines (each ending in
     // CR LF) and an optional body with its Content-Length.
     static std::string Reply(const CameraRequest& request, const std::string& status,
@@ -83,6 +89,9 @@ class FakeCamera {
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<CameraRequest> requests_;
+    std::vector<std::vector<uint8_t>> clientFrames_;
+    std::atomic<SocketHandle> connection_{kInvalidSocket};
+    std::mutex sendMutex_;  // the camera thread and SendControl share the connection
     std::thread thread_;
 };
 

@@ -52,6 +52,13 @@ void DumpObserver::OnDescribed(const StreamState& s) {
 }
 
 void DumpObserver::OnSetUp(const SetupReply& r, const MediaSockets& m) {
+    if (r.interleaved) {
+        Line("set up tcp interleaved=%u-%u session=%s timeout=%u",
+             static_cast<unsigned>(r.rtpChannel), static_cast<unsigned>(r.rtcpChannel),
+             r.sessionId.empty() ? "-" : r.sessionId.c_str(),
+             static_cast<unsigned>(r.sessionTimeout));
+        return;
+    }
     Line("set up %s local-ports=%u-%u server-ports=%u-%u session=%s timeout=%u",
          r.multicast ? "multicast" : "unicast", static_cast<unsigned>(m.rtpPort),
          static_cast<unsigned>(m.rtcpPort), static_cast<unsigned>(r.serverRtpPort),
@@ -67,6 +74,10 @@ void DumpObserver::OnPlaying(uint32_t setupMs) {
 
 void DumpObserver::OnSetupFailed(const char* why) {
     Line("set-up failed: %s", why);
+}
+
+void DumpObserver::OnTcpFallback(const char* why) {
+    Line("falling back to TCP: %s", why);
 }
 
 void DumpObserver::OnReceiverReport(size_t bytes, bool answeringServer) {

@@ -21,6 +21,7 @@ class DumpObserver : public SessionObserver {
     void OnSetUp(const SetupReply& reply, const MediaSockets& sockets) override;
     void OnPlaying(uint32_t setupMs) override;
     void OnSetupFailed(const char* why) override;
+    void OnTcpFallback(const char* why) override;
     void OnReceiverReport(size_t bytes, bool answeringServer) override;
     void OnKeepAlive() override;
     void OnDatagram(size_t bytes) override;
