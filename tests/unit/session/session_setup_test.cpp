@@ -2,7 +2,6 @@
 // CSeq, authentication, reply edge cases.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -343,25 +342,15 @@ std::map<std::string, std::string> DigestFields(const std::string& request) {
     const size_t at = request.find("\r\nAuthorization: Digest ");
     if (at == std::string::npos)
         return fields;
-    const std::string line = request.substr(at + 24, request.find("\r\n", at + 2) - at - 24);
-    size_t p = 0;
-    while (p < line.size()) {
-        const size_t eq = line.find('=', p);
-        if (eq == std::string::npos)
-            break;
-        const std::string name = line.substr(p, eq - p);
-        size_t end;
-        if (eq + 1 < line.size() && line[eq + 1] == '"') {
-            end = line.find('"', eq + 2);
-            if (end == std::string::npos)
-                break;
-            fields[name] = line.substr(eq + 2, end - eq - 2);
-            ++end;
-        } else {
-            end = std::min(line.find(',', eq), line.size());
-            fields[name] = line.substr(eq + 1, end - eq - 1);
-        }
-        p = end + 1;  // past the comma
+    // No value the client writes holds a comma, so the line splits at commas.
+    std::string line = request.substr(at + 24, request.find("\r\n", at + 2) - at - 24) + ",";
+    for (size_t p = 0, comma; (comma = line.find(',', p)) != std::string::npos; p = comma + 1) {
+        const std::string item = line.substr(p, comma - p);
+        const size_t eq = item.find('=');
+        std::string value = item.substr(eq + 1);
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        fields[item.substr(0, eq)] = value;
     }
     return fields;
 }
