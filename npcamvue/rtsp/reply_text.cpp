@@ -87,7 +87,11 @@ struct ChallengeScan {
     bool atStart = true;
     bool inQuote = false;
     bool basic = false;
-    const char* digest = nullptr;
+    const char* digest = nullptr;  // the first Digest challenge
+    // Every Digest challenge, in order, as far as `digests` holds them.
+    const char** digests = nullptr;
+    int digestCapacity = 0;
+    int digestCount = 0;
 
     void Feed(const char* p, const char* end) {
         while (p < end) {
@@ -126,6 +130,8 @@ struct ChallengeScan {
                 if (!isParameter && length == 6 && StartsWithNoCase(token, "Digest")) {
                     if (digest == nullptr)
                         digest = token;
+                    if (digestCount < digestCapacity)
+                        digests[digestCount++] = token;
                 } else if (!isParameter && length == 5 && StartsWithNoCase(token, "Basic")) {
                     basic = true;
                 }
@@ -137,9 +143,11 @@ struct ChallengeScan {
 
 // Scans every WWW-Authenticate header (with folded continuation lines) of the
 // header section, which ends at the first empty line.
-ChallengeScan ScanChallenges(const char* reply) {
+ChallengeScan ScanChallenges(const char* reply, const char** digests = nullptr, int capacity = 0) {
     static const char kHeader[] = "WWW-Authenticate:";
     ChallengeScan scan;
+    scan.digests = digests;
+    scan.digestCapacity = digests != nullptr && capacity > 0 ? capacity : 0;
     bool inHeader = false;  // the current line continues a WWW-Authenticate header
     bool first = true;
     const char* line = reply;
@@ -260,6 +268,12 @@ const char* FindDigestChallenge(const char* reply) {
     if (reply == nullptr)
         return nullptr;
     return ScanChallenges(reply).digest;
+}
+
+int FindDigestChallenges(const char* reply, const char** out, int capacity) {
+    if (reply == nullptr)
+        return 0;
+    return ScanChallenges(reply, out, capacity).digestCount;
 }
 
 }  // namespace camvue

@@ -46,4 +46,9 @@ int ChallengeKind(const char* reply);
 // WWW-Authenticate header in the header section), or null.
 const char* FindDigestChallenge(const char* reply);
 
+// The Digest challenges of a reply, in order: their scheme tokens go to
+// out[0, capacity); returns how many were stored (0 for a null reply, a null
+// out or a capacity below 1).
+int FindDigestChallenges(const char* reply, const char** out, int capacity);
+
 }  // namespace camvue

@@ -189,7 +189,7 @@ void RtspSession::AppendAuthorization(const char* method, std::string* request) 
         digest_.password = password_.c_str();
         digest_.uri = digestUri_.c_str();
         digest_.method = method;
-        AppendDigestAuthorization(&digest_, line, sizeof(line));
+        AppendNextDigestAuthorization(&digest_, line, sizeof(line));
     }
     request->append(line);
 }
@@ -256,18 +256,30 @@ bool RtspSession::Open(Event* abortEvent) {
     if (authKind_ != kAuthNone) {
         if (authKind_ == kAuthDigest)
             ParseDigestChallenge(&digest_, reply);
-        std::string auth;
-        AppendAuthorization("DESCRIBE", &auth);
-        if (Aborted())
-            return false;
-        if (!SendRequest(BuildDescribe(mediaUrl_, ++cseq_, auth))) {
-            return Fail("DESCRIBE not sent");
-        }
-        if (ReadReply(reply, sizeof(reply), responseTimeoutMs_) == 0) {
-            return Aborted() ? false : Fail("no reply to DESCRIBE");
-        }
-        if (ChallengeKind(reply) != 0)
+        // A Digest answer refused only because its nonce went out of date
+        // (stale=true) is made once more with the new nonce.
+        bool staleRetried = false;
+        for (;;) {
+            std::string auth;
+            AppendAuthorization("DESCRIBE", &auth);
+            if (Aborted())
+                return false;
+            if (!SendRequest(BuildDescribe(mediaUrl_, ++cseq_, auth))) {
+                return Fail("DESCRIBE not sent");
+            }
+            if (ReadReply(reply, sizeof(reply), responseTimeoutMs_) == 0) {
+                return Aborted() ? false : Fail("no reply to DESCRIBE");
+            }
+            const int answer = ChallengeKind(reply);
+            if (answer == 0)
+                break;
+            if (answer == kAuthDigest && authKind_ == kAuthDigest && !staleRetried &&
+                ParseDigestChallenge(&digest_, reply) && digest_.stale) {
+                staleRetried = true;
+                continue;
+            }
             return Fail("authentication refused");
+        }
         observer_->OnAuthenticated(authKind_);
     }
 

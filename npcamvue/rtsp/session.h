@@ -44,7 +44,8 @@ class RtspSession {
     void SetResponseTimeout(int ms) { responseTimeoutMs_ = ms; }
 
     // The whole set-up: connect, UDP pair, OPTIONS, DESCRIBE (with one
-    // authentication retry), SDP, SETUP, path opening, PLAY. True once SETUP
+    // authentication retry, and one more when a Digest answer is refused for
+    // a stale nonce), SDP, SETUP, path opening, PLAY. True once SETUP
     // succeeded and PLAY was tried; false on failure or an abort request.
     bool Open(Event* abortEvent);
     // PLAY, once per set-up.

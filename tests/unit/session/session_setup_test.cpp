@@ -2,12 +2,14 @@
 // CSeq, authentication, reply edge cases.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
 #include "npcamvue/rtsp/md5.h"
 #include "npcamvue/rtsp/rtsp_url.h"
 #include "npcamvue/rtsp/session.h"
+#include "npcamvue/rtsp/sha256.h"
 #include "tests/unit/session/standard_camera.h"
 
 namespace camvue::test {
@@ -326,6 +328,149 @@ TEST_F(SessionSetup, LatePlayReplyIsNotTakenForTheTeardownReply) {
     EXPECT_GE(took, 50u);
     ASSERT_TRUE(camera.WaitForRequests(5, 2000));
     EXPECT_EQ(camera.Requests()[4].method, "TEARDOWN");
+}
+
+std::string Sha256(const std::string& s) {
+    char hex[kSha256HexSize];
+    Sha256Hex(s.data(), s.size(), hex);
+    return hex;
+}
+
+// The parameters of a request's Digest Authorization line, quotes removed.
+std::map<std::string, std::string> DigestFields(const std::string& request) {
+    std::map<std::string, std::string> fields;
+    const size_t at = request.find("\r\nAuthorization: Digest ");
+    if (at == std::string::npos)
+        return fields;
+    // No value the client writes holds a comma, so the line splits at commas.
+    std::string line = request.substr(at + 24, request.find("\r\n", at + 2) - at - 24) + ",";
+    for (size_t p = 0, comma; (comma = line.find(',', p)) != std::string::npos; p = comma + 1) {
+        const std::string item = line.substr(p, comma - p);
+        const size_t eq = item.find('=');
+        std::string value = item.substr(eq + 1);
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        fields[item.substr(0, eq)] = value;
+    }
+    return fields;
+}
+
+// What the camera expects for a qop=auth answer, worked out on its side from
+// the hash primitives: H(H(user:realm:password):nonce:nc:cnonce:qop:H(method:uri)).
+bool CameraAccepts(const CameraRequest& q, const std::string& password,
+                   std::string (*hash)(const std::string&)) {
+    auto f = DigestFields(q.text);
+    if (f.count("response") == 0 || f["qop"] != "auth" || f["nc"].size() != 8 ||
+        f["cnonce"].empty()) {
+        return false;
+    }
+    const std::string ha1 = hash(f["username"] + ":" + f["realm"] + ":" + password);
+    const std::string ha2 = hash(q.method + ":" + f["uri"]);
+    return f["response"] ==
+           hash(ha1 + ":" + f["nonce"] + ":" + f["nc"] + ":" + f["cnonce"] + ":auth:" + ha2);
+}
+
+// A camera offering qop=auth: every request of the set-up and the TEARDOWN is
+// signed with the same nonce and a count that rises by one each time.
+TEST_F(SessionSetup, DigestQopCountsEveryRequestAndPrefersSha256) {
+    struct Case {
+        const char* name;
+        const char* challenge;
+        std::string (*hash)(const std::string&);
+        const char* algorithm;  // echoed, or "" when not named
+        const char* opaque;     // echoed, or ""
+    };
+    static const Case kCases[] = {
+        {"MD5 with opaque",
+         "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n-1\", qop=\"auth\", opaque=\"op-1\"\r\n",
+         Md5, "", "op-1"},
+        {"SHA-256 offered second",
+         "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n-1\", qop=\"auth\"\r\n"
+         "WWW-Authenticate: Digest realm=\"cam\", nonce=\"n-1\", qop=\"auth\", "
+         "algorithm=SHA-256\r\n",
+         Sha256, "SHA-256", ""},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        FakeCamera camera([&c](FakeCamera& cam, const CameraRequest& q) {
+            if (q.method == "DESCRIBE" && !CameraAccepts(q, "secret", c.hash))
+                return CameraReply{FakeCamera::Reply(q, "401 Unauthorized", c.challenge)};
+            return StandardReply(cam, q);
+        });
+        RtspSession s;
+        Target(s, camera, "/live/ch1", "admin:secret@");
+        ASSERT_TRUE(s.Open(abort_.get()));
+        EXPECT_EQ(s.authKind(), kAuthDigest);
+        testing::internal::CaptureStdout();
+        s.Close();
+        testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(camera.WaitForRequests(6, 2000));
+        auto r = camera.Requests();
+        ASSERT_EQ(r.size(), 6u);
+        const char* kMethods[] = {"DESCRIBE", "SETUP", "PLAY", "TEARDOWN"};
+        for (size_t i = 0; i < 4; ++i) {
+            const CameraRequest& q = r[i + 2];
+            SCOPED_TRACE(q.text);
+            EXPECT_EQ(q.method, kMethods[i]);
+            EXPECT_TRUE(CameraAccepts(q, "secret", c.hash));
+            auto f = DigestFields(q.text);
+            EXPECT_EQ(f["nc"], "0000000" + std::to_string(i + 1));
+            EXPECT_EQ(f["nonce"], "n-1");
+            EXPECT_EQ(f["uri"], "/live/ch1");
+            EXPECT_EQ(f["response"].size(), c.hash == Sha256 ? 64u : 32u);
+            EXPECT_EQ(f["cnonce"], DigestFields(r[2].text)["cnonce"]);
+            EXPECT_EQ(f["algorithm"], c.algorithm);
+            EXPECT_EQ(f["opaque"], c.opaque);
+        }
+    }
+}
+
+// A refusal with stale=true after a correct answer: once more with the new
+// nonce and nc 1; refused as stale again, the set-up ends.
+TEST_F(SessionSetup, StaleNonceIsRetriedOnce) {
+    for (const bool acceptSecond : {true, false}) {
+        SCOPED_TRACE(acceptSecond ? "second nonce accepted" : "stale again");
+        FakeCamera camera([acceptSecond](FakeCamera& cam, const CameraRequest& q) {
+            if (q.method != "DESCRIBE")
+                return StandardReply(cam, q);
+            const std::string nonce = DigestFields(q.text)["nonce"];
+            std::string next;
+            if (nonce.empty()) {
+                next = "n-1\"";
+            } else if (!CameraAccepts(q, "pw", Md5)) {
+                next = "wrong\"";
+            } else if (nonce == "n-1") {
+                next = "n-2\", stale=true";
+            } else if (nonce == "n-2" && !acceptSecond) {
+                next = "n-3\", stale=\"TRUE\"";
+            } else {
+                return StandardReply(cam, q);
+            }
+            return CameraReply{FakeCamera::Reply(
+                q, "401 Unauthorized",
+                "WWW-Authenticate: Digest realm=\"cam\", qop=\"auth\", nonce=\"" + next + "\r\n")};
+        });
+        RtspSession s;
+        Target(s, camera, "/x", "u:pw@");
+        EXPECT_EQ(s.Open(abort_.get()), acceptSecond);
+        auto r = camera.Requests();
+        if (acceptSecond) {
+            ASSERT_EQ(r.size(), 6u);
+            EXPECT_EQ(r[4].method, "SETUP");
+            EXPECT_EQ(DigestFields(r[4].text)["nonce"], "n-2");
+            EXPECT_EQ(DigestFields(r[4].text)["nc"], "00000002");
+            EXPECT_EQ(DigestFields(r[5].text)["nc"], "00000003");
+        } else {
+            EXPECT_STREQ(s.lastError(), "authentication refused");
+            EXPECT_FALSE(s.established());
+            ASSERT_EQ(r.size(), 4u);  // OPTIONS, DESCRIBE, two answers, no third
+        }
+        EXPECT_EQ(DigestFields(r[2].text)["nonce"], "n-1");
+        EXPECT_EQ(DigestFields(r[3].text)["nonce"], "n-2");
+        EXPECT_EQ(DigestFields(r[3].text)["nc"], "00000001");
+        for (size_t i = 2; i < 4; ++i)
+            EXPECT_EQ(r[i].method, "DESCRIBE");
+    }
 }
 
 }  // namespace
