@@ -20,6 +20,11 @@ checked:
                     with the session on the wire
   CameraRestart     the camera dies mid-stream and comes back on its port:
                     the loop sets the stream up again and plays
+  HostNames         localhost, and (root) a name from a hosts file of the
+                    test's own, resolved; a name that does not resolve: exit
+                    2, reported once with the name
+  RetryPace         a wrong password for 10 s: a handful of attempts; a
+                    camera back after an outage: played within 1 s
   Multicast*        (native, root) camera and client in two network
                     namespaces: keep-alives every timeout/2 keep a multicast
                     session alive past the server's expiry; after the camera
@@ -685,16 +690,12 @@ class HostNames(DumpChecks, unittest.TestCase):
         self.play_by_name("localhost")
 
     def test_name_from_the_hosts_file(self):
-        if not dump.native():
-            self.skipTest("wine resolves through the host's resolver; localhost only")
         self.play_by_name("camera-b.test", self.resolver("camera-b.test"))
 
     def test_unresolvable_name(self):
-        # Natively the lookup stays on this machine (isolated resolver);
-        # under wine the name goes to the host's resolver, which answers a
-        # .invalid name from its own files and cache or, failing that, from
-        # the configured nameserver.
-        resolver = self.resolver() if dump.native() else None
+        # The lookup stays on this machine (isolated resolver; wine's
+        # resolver is the host's, in the same mount namespace).
+        resolver = self.resolver()
         d = run_dump("rtsp://nothere.invalid:%d/h264" % self.cam.port, 10, netns=resolver)
         self.assertExit(d, 2)
         failed = d.find(r"^set-up failed: ")
