@@ -41,6 +41,10 @@ int SocketSendTo(SocketHandle s, const void* data, size_t length, const char* ip
 bool ParseIpv4(const char* text, uint32_t* netOrder);
 // Address to dotted text (at least 16 bytes of room).
 void FormatIpv4(uint32_t netOrder, char* text, size_t size);
+// The first IPv4 address that the system resolver (getaddrinfo, AF_INET)
+// gives for a host name; false when it gives none. Blocks for as long as
+// the resolver takes.
+bool ResolveIpv4(const char* name, uint32_t* netOrder);
 
 bool SocketSetNonBlocking(SocketHandle s, bool nonBlocking);
 // Starts a connect on a non-blocking socket: 0 connected at once, 1 in

@@ -233,6 +233,31 @@ int SocketRecvFromNow(SocketHandle s, void* buffer, size_t size) {
     return static_cast<int>(n);
 }
 
+bool ResolveIpv4(const char* name, uint32_t* netOrder) {
+    if (name == nullptr || *name == '\0' || netOrder == nullptr)
+        return false;
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &list) != 0)
+        return false;
+    bool found = false;
+    for (const addrinfo* a = list; a != nullptr && !found; a = a->ai_next) {
+        if (a->ai_family != AF_INET || a->ai_addr == nullptr ||
+            a->ai_addrlen < static_cast<socklen_t>(sizeof(sockaddr_in)))
+            continue;
+        sockaddr_in in;
+        std::memcpy(&in, a->ai_addr, sizeof(in));
+        *netOrder = in.sin_addr.s_addr;
+        found = true;
+    }
+    if (list != nullptr)
+        freeaddrinfo(list);
+    return found;
+}
+
 bool WildcardHostName(char* name, size_t size) {
     sockaddr_in a;
     std::memset(&a, 0, sizeof(a));

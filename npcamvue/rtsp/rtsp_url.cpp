@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "npcamvue/platform/platform.h"
 #include "npcamvue/rtsp/decimal_text.h"
 
 namespace camvue {
@@ -25,7 +26,72 @@ bool HasScheme(const std::string& address) {
     return true;
 }
 
+constexpr size_t kMaxLabelLength = 63;
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool IsHexDigit(char c) {
+    return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool IsLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// A number as inet_aton reads one part of an address: decimal, octal
+// (leading 0) or hex ("0x" and hex digits).
+bool IsNumberLabel(const std::string& label) {
+    if (label.size() >= 2 && label[0] == '0' && (label[1] == 'x' || label[1] == 'X')) {
+        for (size_t i = 2; i < label.size(); ++i) {
+            if (!IsHexDigit(label[i]))
+                return false;
+        }
+        return true;
+    }
+    for (char c : label) {
+        if (!IsDigit(c))
+            return false;
+    }
+    return true;
+}
+
+bool IsNameLabel(const std::string& label) {
+    if (label.empty() || label.size() > kMaxLabelLength || label.front() == '-' ||
+        label.back() == '-') {
+        return false;
+    }
+    for (char c : label) {
+        if (!IsLetter(c) && !IsDigit(c) && c != '-')
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+HostKind ClassifyHost(const std::string& host) {
+    if (host.empty() || host.size() > kMaxHostLength)
+        return HostKind::kInvalid;
+    uint32_t address = 0;
+    if (ParseIpv4(host.c_str(), &address))
+        return HostKind::kIpv4;
+    bool allNumbers = true;
+    size_t start = 0;
+    for (;;) {
+        const size_t dot = host.find('.', start);
+        const std::string label =
+            host.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+        if (!IsNameLabel(label))
+            return HostKind::kInvalid;
+        allNumbers = allNumbers && IsNumberLabel(label);
+        if (dot == std::string::npos)
+            break;
+        start = dot + 1;
+    }
+    return allNumbers ? HostKind::kInvalid : HostKind::kName;
+}
 
 bool ParseRtspUrl(const char* address, RtspUrl* out) {
     if (address == nullptr || out == nullptr)
@@ -67,7 +133,7 @@ bool ParseRtspUrl(const char* address, RtspUrl* out) {
         url.port = static_cast<uint16_t>(port);
     }
     url.host = text.substr(hostStart, hostEnd - hostStart);
-    if (url.host.empty() || url.host.size() > kMaxHostLength)
+    if (ClassifyHost(url.host) == HostKind::kInvalid)
         return false;
     if (slash != std::string::npos)
         url.path = text.substr(slash);

@@ -22,7 +22,6 @@ constexpr int kSetupReplySize = 4096;
 constexpr int kTeardownReplySize = 2048;
 constexpr int kTeardownReplyTimeoutMs = 100;
 constexpr int kPlayExtraWaitMs = 500;
-constexpr size_t kMaxHostText = 15;  // dotted IPv4
 
 SessionObserver g_silent;
 
@@ -95,7 +94,7 @@ bool RtspSession::SetTarget(uint16_t port, const char* host, const char* user, c
                             const char* path) {
     user_.clear();
     password_.clear();
-    if (host == nullptr || std::strlen(host) > kMaxHostText)
+    if (host == nullptr || ClassifyHost(host) == HostKind::kInvalid)
         return false;
     const uint16_t newPort = port != 0 ? port : port_;
     const char* newPath = path != nullptr ? path : "";
@@ -125,17 +124,24 @@ void RtspSession::SetCname() {
     }
 }
 
-bool RtspSession::Fail(const char* why) {
+bool RtspSession::Fail(const std::string& why, SetupFailure kind) {
     lastError_ = why;
-    observer_->OnSetupFailed(why);
+    failure_ = kind;
+    observer_->OnSetupFailed(lastError_.c_str());
+    ReleaseAll();
+    return false;
+}
+
+bool RtspSession::Stopped() {
+    lastError_ = "stopped";
+    failure_ = SetupFailure::kStopped;
     ReleaseAll();
     return false;
 }
 
 bool RtspSession::Aborted() {
     if (abortEvent_ != nullptr && EventWait(abortEvent_, 0)) {
-        lastError_ = "stopped";
-        ReleaseAll();
+        Stopped();
         return true;
     }
     return false;
@@ -196,7 +202,8 @@ void RtspSession::AppendAuthorization(const char* method, std::string* request) 
 
 bool RtspSession::Open(Event* abortEvent) {
     abortEvent_ = abortEvent;
-    lastError_ = "";
+    lastError_.clear();
+    failure_ = SetupFailure::kNone;
     Close();
     playSent_ = false;
     stream_.ClearConfig();
@@ -204,29 +211,27 @@ bool RtspSession::Open(Event* abortEvent) {
         return false;
 
     const uint32_t started = TickCountMs();
-    if (!ParseIpv4(host_.c_str(), &serverAddress_))
-        return Fail("host is not a dotted IPv4 address");
+    // Dotted IPv4 text is used as it is; only a name goes to the resolver,
+    // again at every set-up (the camera's address may change).
+    if (!ParseIpv4(host_.c_str(), &serverAddress_) &&
+        !ResolveIpv4(host_.c_str(), &serverAddress_)) {
+        return Fail("cannot resolve host " + host_, SetupFailure::kUnresolved);
+    }
 
     control_ = TcpSocket();
     if (control_ == kInvalidSocket)
         return Fail("no TCP socket");
     int connected = ConnectWithStop(serverAddress_, port_, control_, abortEvent_);
-    if (connected == 1) {
-        lastError_ = "stopped";
-        ReleaseAll();
-        return false;
-    }
+    if (connected == 1)
+        return Stopped();
     if (connected != 0)
-        return Fail("connect failed");
+        return Fail("connect failed", SetupFailure::kConnect);
     observer_->OnConnected(host_.c_str(), port_);
 
     bool aborted = false;
     if (!tcp_ && !OpenUnicastPortPair(abortEvent_, &media_, &aborted)) {
-        if (aborted) {
-            lastError_ = "stopped";
-            ReleaseAll();
-            return false;
-        }
+        if (aborted)
+            return Stopped();
         return Fail("no UDP port pair");
     }
 
@@ -325,6 +330,8 @@ bool RtspSession::Open(Event* abortEvent) {
             CloseMediaSockets(&media_);
             transport.clear();
             AppendInterleavedTransportLine(&transport);
+            auth.clear();  // a Digest answer counts its requests
+            AppendAuthorization("SETUP", &auth);
             if (Aborted())
                 return false;
             if (!SendRequest(BuildSetup(mediaUrl_, ++cseq_, transport, auth)))
@@ -338,7 +345,7 @@ bool RtspSession::Open(Event* abortEvent) {
         }
     }
     if (!parsed)
-        return Fail(why);
+        return Fail(why != nullptr ? why : "SETUP reply not usable");
     sessionId_ = setup.sessionId;
     sessionTimeout_ = setup.sessionTimeout;
     if (setup.ssrcKnown) {

@@ -27,10 +27,11 @@ class RtspSession {
     RtspSession(const RtspSession&) = delete;
     RtspSession& operator=(const RtspSession&) = delete;
 
-    // Where to connect: dotted IPv4 host (at most 15 characters; no name
-    // lookup), port (0 keeps the current one, 554 by default), credentials
-    // (empty: none) and the path with its leading "/" (may be empty).
-    // False when the host does not fit.
+    // Where to connect: dotted IPv4 text or a host name (at most 15
+    // characters; a name is resolved at each set-up), port (0 keeps the
+    // current one, 554 by default), credentials (empty: none) and the path
+    // with its leading "/" (may be empty). False when the host does not fit
+    // or is neither (ClassifyHost).
     bool SetTarget(uint16_t port, const char* host, const char* user, const char* password,
                    const char* path);
     bool SetTarget(const RtspUrl& url);
@@ -73,7 +74,8 @@ class RtspSession {
     uint32_t localSsrc() const { return localSsrc_; }
     const std::string& cname() const { return cname_; }
     // Why the last Open failed (a short text), or empty.
-    const char* lastError() const { return lastError_; }
+    const char* lastError() const { return lastError_.c_str(); }
+    SetupFailure failure() const { return failure_; }
 
   private:
     friend class ReceiveLoop;
@@ -83,7 +85,8 @@ class RtspSession {
     bool ReadInterleavedReply(char* reply, size_t size, int timeoutMs);
     void FallBackToTcp(const char* why);
 
-    bool Fail(const char* why);
+    bool Fail(const std::string& why, SetupFailure kind = SetupFailure::kOther);
+    bool Stopped();
     bool Aborted();
     void DrainControl();
     bool SendRequest(const std::string& request);
@@ -138,7 +141,8 @@ class RtspSession {
 
     bool established_ = false;
     bool playSent_ = false;
-    const char* lastError_ = "";
+    std::string lastError_;
+    SetupFailure failure_ = SetupFailure::kNone;
 };
 
 }  // namespace camvue

@@ -24,6 +24,15 @@ enum class StreamEnd {
     kNoUdp,         // unicast UDP: no RTP datagram within 3 s of PLAY (TCP next)
 };
 
+// Why the last set-up did not reach PLAY, as far as retrying it goes.
+enum class SetupFailure {
+    kNone,        // it reached PLAY, or none was tried
+    kStopped,     // the abort event was signalled
+    kUnresolved,  // the host name did not resolve
+    kConnect,     // the TCP connect failed (nothing listening, unreachable)
+    kOther,       // anything after the connect: replies, authentication, SETUP
+};
+
 const char* StreamEndText(StreamEnd end);
 // TEARDOWN follows at once for a normal end, at the next set-up otherwise.
 bool StreamEndIsError(StreamEnd end);

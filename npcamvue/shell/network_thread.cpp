@@ -1,11 +1,14 @@
 // The network thread of a stream core: one RtspSession and its frame
 // assembly for the thread's whole life, set up again whenever a session
-// ends while play is requested.
+// ends while play is requested. Set-ups that fail one after another are
+// paced by SetupBackoff; the wait ends at once on the core's abort event,
+// which Stop, Start, a new address and the core's end all signal.
 #include <cstring>
 #include <new>
 
 #include "npcamvue/platform/platform.h"
 #include "npcamvue/rtp/frame_assembler.h"
+#include "npcamvue/rtsp/backoff.h"
 #include "npcamvue/rtsp/rtsp_url.h"
 #include "npcamvue/rtsp/session.h"
 #include "npcamvue/shell/aligned_block.h"
@@ -51,9 +54,12 @@ DWORD WINAPI NetworkThreadMain(void* arg) {
     SetEvent(core->startedEvent);
 
     char* url = nullptr;
+    SetupBackoff backoff;
     while (WaitForSingleObject(core->quitEvent, 1) == WAIT_TIMEOUT) {
-        if (!core->playRequested)
+        if (!core->playRequested) {
+            backoff.Reset();
             continue;
+        }
         bool have = false;
         if (!CopyUrl(core, &url, &have))
             break;
@@ -62,8 +68,15 @@ DWORD WINAPI NetworkThreadMain(void* arg) {
         RtspUrl target;
         if (!ParseRtspUrl(url, &target) || !session->SetTarget(target))
             continue;
-        if (session->Open(core->abortEvent))
+        if (session->Open(core->abortEvent)) {
             session->Receive();
+            backoff.Reset();
+            continue;
+        }
+        // The quit event comes with the abort event (CoreDestroy sets both).
+        const uint32_t wait = backoff.After(session->failure());
+        if (wait != 0 && WaitForStopRequest(core->abortEvent, nullptr, wait))
+            backoff.Reset();
     }
     AlignedBlock::Free(url);
     delete session;  // closes it: TEARDOWN when one is owed

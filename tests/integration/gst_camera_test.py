@@ -20,6 +20,11 @@ checked:
                     with the session on the wire
   CameraRestart     the camera dies mid-stream and comes back on its port:
                     the loop sets the stream up again and plays
+  HostNames         localhost, and (root) a name from a hosts file of the
+                    test's own, resolved; a name that does not resolve: exit
+                    2, reported once with the name
+  RetryPace         a wrong password for 10 s: a handful of attempts; a
+                    camera back after an outage: played within 1 s
   Multicast*        (native, root) camera and client in two network
                     namespaces: keep-alives every timeout/2 keep a multicast
                     session alive past the server's expiry; after the camera
@@ -593,6 +598,199 @@ class CameraRestart(DumpChecks, unittest.TestCase):
         self.assertGreaterEqual(s["reconnects"], 1, d.transcript())
         self.assertTeardownTrace(d)
         print("\n  camera loss noticed after %.1f s" % noticed, file=sys.stderr)
+
+
+# --------------------------------------------------------------------------
+
+
+class IsolatedResolver:
+    """Wraps a command so that it runs in a mount namespace of its own where
+    /etc/hosts is the test's file and /etc/resolv.conf names a nameserver on
+    loopback where none listens: names resolve from that file alone and no
+    query leaves the machine.  Needs root (unshare --mount)."""
+
+    def __init__(self, *names):
+        self.dir = tempfile.mkdtemp(prefix="camvue-hosts-")
+        self.hosts = os.path.join(self.dir, "hosts")
+        self.resolv = os.path.join(self.dir, "resolv.conf")
+        with open(self.hosts, "w") as f:
+            f.write("127.0.0.1 localhost\n")
+            for name in names:
+                f.write("127.0.0.1 %s\n" % name)
+        with open(self.resolv, "w") as f:
+            f.write("nameserver 127.0.0.1\noptions timeout:1 attempts:1\n")
+
+    def cmd(self, argv):
+        script = ('mount --bind "$1" /etc/hosts && mount --bind "$2" /etc/resolv.conf'
+                  ' && shift 2 && exec "$@"')
+        return ["unshare", "--mount", "sh", "-c", script, "sh", self.hosts,
+                self.resolv] + list(argv)
+
+    def close(self):
+        shutil.rmtree(self.dir, True)
+
+
+def isolated_resolver_skip_reason():
+    if os.geteuid() != 0:
+        return "needs root to mount a hosts file of its own (unshare --mount)"
+    if shutil.which("unshare") is None:
+        return "needs unshare"
+    return None
+
+
+class HostNames(DumpChecks, unittest.TestCase):
+    """A camera named by host name instead of dotted IPv4 text: the name is
+    resolved at the set-up, the request lines keep it as written; a name
+    that does not resolve is reported once, with the name, and ends the
+    run with status 2."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.cam = start_camera()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.cam.close()
+
+    def resolver(self, *names):
+        reason = isolated_resolver_skip_reason()
+        if reason:
+            self.skipTest(reason)
+        r = IsolatedResolver(*names)
+        self.addCleanup(r.close)
+        return r
+
+    def play_by_name(self, host, resolver=None):
+        url = "rtsp://%s:%d/h264" % (host, self.cam.port)
+        msgs = None
+        if wire.tcpdump_available():
+            with wire.Capture("lo", "tcp port %d" % self.cam.port) as cap:
+                d = run_dump(url, 3, netns=resolver)
+                time.sleep(0.3)
+                cap.stop()
+                msgs = cap.rtsp(self.cam.port)
+        else:
+            d = run_dump(url, 3, netns=resolver)
+        self.assertExit(d, 0)
+        self.assertInOrder(d, [r"^connected %s:%d$" % (re.escape(host), self.cam.port),
+                               r"^described codec=H\.264 ", r"^set up unicast ", r"^playing "])
+        self.assertEqual(d.find(r"^set-up failed: "), [], d.transcript())
+        self.assertStreamed(d)
+        self.assertEqual(d.summary["attempts"], 1, d.transcript())
+        self.assertTeardownTrace(d)
+        if msgs is not None:
+            pairs = wire.exchanges(msgs)
+            self.assertEqual([r.start_line for r, _ in pairs[:2]],
+                             ["OPTIONS rtsp://%s/h264 RTSP/1.0" % host,
+                              "DESCRIBE rtsp://%s/h264 RTSP/1.0" % host], msgs)
+            self.assertEqual([p.status if p else None for _, p in pairs],
+                             [200] * len(pairs), msgs)
+
+    def test_localhost(self):
+        self.play_by_name("localhost")
+
+    def test_name_from_the_hosts_file(self):
+        self.play_by_name("camera-b.test", self.resolver("camera-b.test"))
+
+    def test_unresolvable_name(self):
+        # The lookup stays on this machine (isolated resolver; wine's
+        # resolver is the host's, in the same mount namespace).
+        resolver = self.resolver()
+        d = run_dump("rtsp://nothere.invalid:%d/h264" % self.cam.port, 10, netns=resolver)
+        self.assertExit(d, 2)
+        failed = d.find(r"^set-up failed: ")
+        self.assertEqual([ln.text for ln in failed],
+                         ["set-up failed: cannot resolve host nothere.invalid"], d.transcript())
+        self.assertEqual(d.find(r"^connected "), [], d.transcript())
+        self.assertEqual(d.summary["attempts"], 1, d.transcript())
+        errors = [ln for ln in d.stderr.splitlines() if ln.startswith("rtsp-dump: ")]
+        self.assertEqual(len(errors), 1, d.transcript())
+        self.assertIn("nothere.invalid", errors[0])
+        # it gave up at once instead of retrying for the whole budget
+        self.assertLess(d.snapshot()[-1].arrival - d.started, 8.0, d.transcript())
+
+
+class RetryPace(DumpChecks, unittest.TestCase):
+    """Set-ups that fail back off (0.1 s doubling up to 5 s), so that a
+    wrong password cannot lock a camera account; a camera that comes back
+    after an outage is still played again within a second."""
+
+    def test_wrong_password_for_ten_seconds(self):
+        seconds = 10
+        with start_camera("--auth", "digest", "--user", "alice", "--password", "right",
+                          "--log-requests") as cam:
+            d = run_dump(cam.url("/h264", "alice", "wrong"), seconds)
+            time.sleep(0.2)
+            options = cam.stderr_text().count("request OPTIONS")
+        s = d.summary
+        self.assertIsNotNone(s, d.transcript())
+        print("\n  wrong password: %d attempts in %d s" % (s["attempts"], seconds),
+              file=sys.stderr)
+        self.assertExit(d, 3)
+        # 0, 0.1, 0.3, 0.7, 1.5, 3.1, 6.3 s: seven, and never more than 20
+        self.assertGreaterEqual(s["attempts"], 5, d.transcript())
+        self.assertLessEqual(s["attempts"], 20, d.transcript())
+        # the camera saw each attempt (the last one may have been cut short
+        # before its OPTIONS), and no more
+        self.assertIn(options, (s["attempts"], s["attempts"] - 1), d.transcript())
+        # one line at the 1st, 2nd, 4th, 8th ... identical failure
+        failed = d.find(r"^set-up failed: ")
+        self.assertIn(len(failed), (s["attempts"].bit_length(),
+                                    (s["attempts"] - 1).bit_length()), d.transcript())
+        self.assertEqual({ln.text for ln in failed}, {"set-up failed: authentication refused"})
+        gaps = [b.t - a.t for a, b in zip(failed, failed[1:])]
+        self.assertTrue(all(g >= 0.08 for g in gaps), "failures %s apart" % gaps)
+        # the count in the final report: failures in a row "of" all attempts
+        # when the budget cut the last attempt short
+        lines = [ln for ln in d.stderr.splitlines() if REFUSED_STDERR.match(ln)]
+        self.assertEqual(len(lines), 1, d.transcript())
+        m = re.match(r"^rtsp-dump: no session could be set up within %d s: "
+                     r"authentication refused \((\d+)(?: of (\d+))? attempts\)$" % seconds,
+                     lines[0])
+        self.assertIsNotNone(m, d.transcript())
+        run, of = int(m.group(1)), int(m.group(2) or m.group(1))
+        self.assertEqual(of, s["attempts"], d.transcript())
+        self.assertIn(run, (of, of - 1), d.transcript())
+
+    def test_camera_back_after_an_outage(self):
+        outage = 7          # after the loss was noticed: past the 5 s cap
+        cam = start_camera("--port", quiet_port())
+        cam2 = None
+        d = Dump(cam.url("/h264"), 60).start()
+        try:
+            self.assertIsNotNone(d.wait_for(r"^first RTP packet", 20), d.transcript())
+            n_before = len(d.snapshot())
+            kill_camera(cam)
+            ended = d.wait_for(r"^session ended: ", 25, after=n_before)
+            self.assertIsNotNone(ended, d.transcript())
+            time.sleep(outage)
+            n_down = len(d.snapshot())
+            cam2 = start_camera("--port", cam.port)
+            back = time.monotonic()
+            playing = d.wait_for(r"^playing ", 10, after=n_down)
+            self.assertIsNotNone(playing, d.transcript())
+            took = d.snapshot()[playing].arrival - back
+            self.assertIsNotNone(d.wait_for(r"^first RTP packet", 10, after=playing),
+                                 d.transcript())
+            d.signal(signal.SIGINT)
+            d.wait(30)
+        finally:
+            d.kill()
+            cam.close()
+            if cam2:
+                cam2.close()
+        print("\n  played again %.3f s after the camera's return; %d attempts in all"
+              % (took, d.summary["attempts"]), file=sys.stderr)
+        self.assertExit(d, 0)
+        # played again within a second of the camera's return
+        self.assertLessEqual(took, 1.0, d.transcript())
+        # while it was down the connects were paced, not one per millisecond
+        failed = d.find(r"^set-up failed: ", ended, playing)
+        self.assertTrue(failed, d.transcript())
+        self.assertEqual({ln.text for ln in failed}, {"set-up failed: connect failed"},
+                         d.transcript())
+        self.assertLessEqual(d.summary["attempts"], 3 * (outage + 3) + 2, d.transcript())
+        self.assertTeardownTrace(d)
 
 
 # --------------------------------------------------------------------------

@@ -28,3 +28,18 @@ camvue_add_peer_test(gst.multicast_restart gst_camera_test.py
 # without root.
 set_tests_properties(${CAMVUE_BUILD}.peer.gst.multicast_keepalive
   ${CAMVUE_BUILD}.peer.gst.multicast_restart PROPERTIES SKIP_REGULAR_EXPRESSION "OK \\(skipped=")
+# Host names: localhost, a name from a hosts file of the test's own and a
+# name that does not resolve (both root: a mount namespace with the test's
+# hosts file and no nameserver off the machine); the pace of failed set-ups.
+camvue_add_peer_test(gst.host_localhost gst_camera_test.py
+  gst_camera_test.HostNames.test_localhost TIMEOUT 60)
+camvue_add_peer_test(gst.host_from_hosts_file gst_camera_test.py
+  gst_camera_test.HostNames.test_name_from_the_hosts_file TIMEOUT 60)
+camvue_add_peer_test(gst.host_unresolvable gst_camera_test.py
+  gst_camera_test.HostNames.test_unresolvable_name TIMEOUT 60)
+camvue_add_peer_test(gst.retry_wrong_password gst_camera_test.py
+  gst_camera_test.RetryPace.test_wrong_password_for_ten_seconds TIMEOUT 60)
+camvue_add_peer_test(gst.retry_camera_outage gst_camera_test.py
+  gst_camera_test.RetryPace.test_camera_back_after_an_outage TIMEOUT 120)
+set_tests_properties(${CAMVUE_BUILD}.peer.gst.host_from_hosts_file
+  ${CAMVUE_BUILD}.peer.gst.host_unresolvable PROPERTIES SKIP_REGULAR_EXPRESSION "OK \\(skipped=")

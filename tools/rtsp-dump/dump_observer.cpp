@@ -67,13 +67,27 @@ void DumpObserver::OnSetUp(const SetupReply& r, const MediaSockets& m) {
 }
 
 void DumpObserver::OnPlaying(uint32_t setupMs) {
+    failureRun_ = 0;
     playSent_ = TickCountMs();
     firstPacketSeen_ = false;
     Line("playing setup-time=%ums", static_cast<unsigned>(setupMs));
 }
 
+// A set-up that fails again and again for the same reason is printed at
+// its 1st, 2nd, 4th, 8th ... failure in a row: the doubling mirrors the
+// back-off between the attempts, so a retry still shows at once while a
+// long run costs a line per doubling, not one per attempt. The line itself
+// stays the same each time; main puts the count into its final report. A
+// different reason, or a set-up that played, starts a new run.
 void DumpObserver::OnSetupFailed(const char* why) {
-    Line("set-up failed: %s", why);
+    if (failureRun_ != 0 && lastFailure_ == why) {
+        ++failureRun_;
+    } else {
+        lastFailure_ = why;
+        failureRun_ = 1;
+    }
+    if ((failureRun_ & (failureRun_ - 1)) == 0)
+        Line("set-up failed: %s", why);
 }
 
 void DumpObserver::OnTcpFallback(const char* why) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "npcamvue/rtsp/session_observer.h"
 #include "tools/rtsp-dump/counting_sink.h"
@@ -33,7 +34,9 @@ class DumpObserver : public SessionObserver {
     uint64_t datagrams() const { return datagrams_; }
     // Why the last set-up failed ("" when none did); an abort at the end of
     // the budget does not count.
-    const char* lastFailure() const { return lastFailure_; }
+    const char* lastFailure() const { return lastFailure_.c_str(); }
+    // How many set-ups in a row have failed so (0 once one played).
+    uint32_t failureRun() const { return failureRun_; }
 
   private:
 #if defined(__GNUC__) || defined(__clang__)
@@ -50,7 +53,8 @@ class DumpObserver : public SessionObserver {
     uint32_t playSent_ = 0;
     bool firstPacketSeen_ = true;
     uint64_t datagrams_ = 0;
-    const char* lastFailure_ = "";
+    std::string lastFailure_;
+    uint32_t failureRun_ = 0;
     uint64_t lastRateCount_ = 0;
     uint32_t lastRateTick_ = TickCountMs();
 };

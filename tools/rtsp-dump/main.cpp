@@ -7,8 +7,12 @@
 // writes each frame as DIR/frame-NNNNNN.h264|.jpg|.m4v and an index
 // DIR/frames.tsv. --frames N stops after N delivered frames.
 //
-// Exit: 0 when a stream played, 2 for an address that is refused, 3 when no
-// session could be set up within the time budget, 1 for usage and file errors.
+// A set-up that keeps failing for the same reason is printed at its 1st,
+// 2nd, 4th, 8th ... failure in a row; the final report gives the count.
+//
+// Exit: 0 when a stream played, 2 for an address that is refused or a host
+// name that does not resolve, 3 when no session could be set up within the
+// time budget, 1 for usage and file errors.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -174,7 +178,9 @@ int main(int argc, char** argv) {
         }
     });
 
-    PlayLoopResult result = RunPlayLoop(&session, url, abortEvent, quitEvent);
+    PlayLoopOptions options;
+    options.stopOnUnresolvedHost = true;
+    PlayLoopResult result = RunPlayLoop(&session, url, abortEvent, quitEvent, options);
     done.store(true);
     Wake();
     watcher.join();
@@ -195,9 +201,26 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "rtsp-dump: not a usable rtsp:// address: %s\n", url);
         return 2;
     }
+    if (result.unresolvedHost) {
+        std::fprintf(stderr, "rtsp-dump: %s\n", session.lastError());
+        return 2;
+    }
     if (!result.played) {
-        std::fprintf(stderr, "rtsp-dump: no session could be set up within %lu s: %s\n", seconds,
-                     observer.lastFailure()[0] != '\0' ? observer.lastFailure() : "no reply");
+        const uint32_t run = observer.failureRun();
+        if (run == 0) {
+            std::fprintf(stderr, "rtsp-dump: no session could be set up within %lu s: no reply\n",
+                         seconds);
+        } else if (run == result.attempts) {
+            std::fprintf(stderr,
+                         "rtsp-dump: no session could be set up within %lu s: %s (%u attempts)\n",
+                         seconds, observer.lastFailure(), static_cast<unsigned>(run));
+        } else {
+            std::fprintf(
+                stderr,
+                "rtsp-dump: no session could be set up within %lu s: %s (%u of %u attempts)\n",
+                seconds, observer.lastFailure(), static_cast<unsigned>(run),
+                static_cast<unsigned>(result.attempts));
+        }
         return 3;
     }
     return 0;

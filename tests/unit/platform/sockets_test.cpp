@@ -68,5 +68,21 @@ TEST(Sockets, RejectsBadArguments) {
     CloseSocket(kInvalidSocket);  // accepted, does nothing
 }
 
+// Only names the hosts file answers: no query leaves the machine.
+TEST(Sockets, ResolvesLocalhostAndRefusesEmptyNames) {
+    NetStartup();
+    uint32_t address = 0;
+    ASSERT_TRUE(ResolveIpv4("localhost", &address));
+    char text[16];
+    FormatIpv4(address, text, sizeof(text));
+    EXPECT_STREQ(text, "127.0.0.1");
+    uint32_t untouched = 7;
+    EXPECT_FALSE(ResolveIpv4("", &untouched));
+    EXPECT_FALSE(ResolveIpv4(nullptr, &untouched));
+    EXPECT_EQ(untouched, 7u);
+    EXPECT_FALSE(ResolveIpv4("localhost", nullptr));
+    NetCleanup();
+}
+
 }  // namespace
 }  // namespace camvue
