@@ -1,5 +1,7 @@
 #include "npcamvue/rtsp/backoff.h"
 
+#include "npcamvue/rtsp/session.h"
+
 namespace camvue {
 namespace {
 
@@ -18,6 +20,10 @@ uint32_t SetupBackoff::After(SetupFailure failure) {
     if (failure == SetupFailure::kConnect && delayMs_ > kConnectMaxMs)
         return kConnectMaxMs;
     return delayMs_;
+}
+
+bool EndedWithoutMedia(StreamEnd end, const RtspSession& session) {
+    return StreamEndIsError(end) && !session.mediaReceived();
 }
 
 bool WaitForStopRequest(Event* abortEvent, Event* quitEvent, uint32_t ms) {

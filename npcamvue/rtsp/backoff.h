@@ -30,6 +30,11 @@ class SetupBackoff {
     uint32_t delayMs_ = 0;  // the last doubling step; 0: none failed yet
 };
 
+class RtspSession;
+// A stream that ended in error before its first RTP packet: the next set-up
+// waits as after a failed one.
+bool EndedWithoutMedia(StreamEnd end, const RtspSession& session);
+
 // Waits up to `ms` for a stop request: true as soon as `abortEvent` is
 // signalled (the wait takes the signal) or `quitEvent` (manual reset, may be
 // null; polled every few milliseconds) is; false when the time ran out.

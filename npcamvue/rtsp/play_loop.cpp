@@ -23,9 +23,16 @@ PlayLoopResult RunPlayLoop(RtspSession* session, const char* address, Event* abo
         ++result.attempts;
         if (session->Open(abortEvent)) {
             result.played = true;
-            session->Receive();
             ended = true;
-            backoff.Reset();
+            if (!EndedWithoutMedia(session->Receive(), *session)) {
+                backoff.Reset();
+                continue;
+            }
+            // A camera that ends every stream at once (closes the connection
+            // after PLAY) is paced like a failed set-up.
+            const uint32_t wait = backoff.After(SetupFailure::kOther);
+            if (WaitForStopRequest(abortEvent, quitEvent, wait))
+                backoff.Reset();
             continue;
         }
         if (options.stopOnUnresolvedHost && session->failure() == SetupFailure::kUnresolved) {

@@ -138,8 +138,10 @@ StreamEnd RtspSession::ReceiveInterleaved() {
                 stop = true;
                 break;
             }
-            if (r == PushResult::kTaken)
+            if (r == PushResult::kTaken) {
                 taken = true;
+                mediaReceived_ = true;
+            }
         }
         if (stop)
             break;

@@ -44,6 +44,7 @@ bool RtspSession::SendKeepAlive(char* buffer, size_t size) {
 }
 
 StreamEnd RtspSession::Receive() {
+    mediaReceived_ = false;
     if (interleaved_)
         return ReceiveInterleaved();
     std::unique_ptr<char[]> outgoing(new (std::nothrow) char[kOutgoingSize]);
@@ -176,6 +177,7 @@ StreamEnd RtspSession::Receive() {
                     break;
                 }
                 if (r == PushResult::kTaken) {
+                    mediaReceived_ = true;
                     lastPacket = TickCountMs();
                     runReport = true;
                 }

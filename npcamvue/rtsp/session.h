@@ -64,6 +64,8 @@ class RtspSession {
     // RTP comes interleaved on the RTSP connection (after UDP failed).
     bool interleaved() const { return interleaved_; }
     bool tcpFallback() const { return tcp_; }
+    // The last run of the receive loop took at least one RTP packet.
+    bool mediaReceived() const { return mediaReceived_; }
     bool established() const { return established_; }
     const std::string& mediaUrl() const { return mediaUrl_; }
     const std::string& aggregateUrl() const { return aggregateUrl_; }
@@ -127,6 +129,7 @@ class RtspSession {
     // UDP could not pass: every set-up of this target asks for TCP.
     bool tcp_ = false;
     bool interleaved_ = false;  // the current set-up is RTP/AVP/TCP
+    bool mediaReceived_ = false;
     uint8_t rtpChannel_ = 0;
     uint8_t rtcpChannel_ = 1;
     std::unique_ptr<InterleavedReader> reader_;

@@ -68,13 +68,18 @@ DWORD WINAPI NetworkThreadMain(void* arg) {
         RtspUrl target;
         if (!ParseRtspUrl(url, &target) || !session->SetTarget(target))
             continue;
+        uint32_t wait = 0;
         if (session->Open(core->abortEvent)) {
-            session->Receive();
-            backoff.Reset();
-            continue;
+            if (!EndedWithoutMedia(session->Receive(), *session)) {
+                backoff.Reset();
+                continue;
+            }
+            // Every stream ends at once: paced like a failed set-up.
+            wait = backoff.After(SetupFailure::kOther);
+        } else {
+            wait = backoff.After(session->failure());
         }
         // The quit event comes with the abort event (CoreDestroy sets both).
-        const uint32_t wait = backoff.After(session->failure());
         if (wait != 0 && WaitForStopRequest(core->abortEvent, nullptr, wait))
             backoff.Reset();
     }

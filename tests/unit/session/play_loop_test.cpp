@@ -110,6 +110,32 @@ TEST_F(PlayLoop, FailedConnectsAreRetriedAtLeastEveryHalfSecond) {
     EXPECT_EQ(session_.failure(), SetupFailure::kConnect);
 }
 
+TEST_F(PlayLoop, StreamsThatEndAtOnceArePacedToo) {
+    // Over TCP (UDP refused), the camera closes the connection right after
+    // its PLAY reply: every stream ends before its first packet.
+    FakeCamera camera([](FakeCamera& c, const CameraRequest& q) {
+        if (q.method == "SETUP" && q.text.find("RTP/AVP/TCP") == std::string::npos)
+            return CameraReply{FakeCamera::Reply(q, "461 Unsupported Transport")};
+        if (q.method == "SETUP") {
+            return CameraReply{FakeCamera::Reply(
+                q, "200 OK", "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\nSession: 1\r\n")};
+        }
+        if (q.method == "PLAY")
+            return CameraReply{FakeCamera::Reply(q, "200 OK"), true};
+        return StandardReply(c, q);
+    });
+    Run(camera.Url("/x"));
+    // Streams at 0, 0.1, 0.3, 0.7 and 1.5 s.
+    SleepMs(1300);
+    Quit();
+    size_t plays = 0;
+    for (const auto& r : camera.Requests())
+        plays += r.method == "PLAY";
+    EXPECT_GE(plays, 3u);
+    EXPECT_LE(plays, 5u);
+    EXPECT_TRUE(result_.played);
+}
+
 TEST(SessionFailure, EachFailureSaysWhatKindItIs) {
     EventPtr abort(EventCreate(false, false));
     {
