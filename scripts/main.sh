@@ -56,6 +56,28 @@ for mount in h264 mjpeg mpeg4; do
     --seconds "$seconds" </dev/null | tr -d '\r' || status=1
 done
 
+# A camera that allows RTP over TCP only (UDP is refused with 461), reached
+# by host name: the client falls back to RTP interleaved on the RTSP
+# connection.
+tcp_out=$(mktemp)
+/usr/bin/python3 tests/peers/camera.py --port 0 --protocols tcp >"$tcp_out" 2>/dev/null &
+tcp_camera_pid=$!
+for _ in $(seq 150); do grep -q '^listening ' "$tcp_out" && break; sleep 0.1; done
+tcp_port=$(sed -n 's/^listening rtsp:\/\/[^:]*:\([0-9]*\).*/\1/p' "$tcp_out" | head -n1)
+if [ -n "$tcp_port" ]; then
+  url="rtsp://localhost:$tcp_port/h264"
+  echo
+  echo "== native rtsp-dump $url --seconds $seconds (camera: RTP over TCP only)"
+  build/native/tools/rtsp-dump/rtsp-dump "$url" --seconds "$seconds" || status=1
+  echo
+  echo "== win64 rtsp-dump.exe (wine64) $url --seconds $seconds"
+  bash scripts/wine-run.sh --prefix "$prefix" build/win64/tools/rtsp-dump/rtsp-dump.exe "$url" \
+    --seconds "$seconds" </dev/null | tr -d '\r' || status=1
+else
+  echo "main: the TCP-only camera did not start" >&2; status=1
+fi
+kill "$tcp_camera_pid" 2>/dev/null; wait "$tcp_camera_pid" 2>/dev/null; rm -f "$tcp_out"
+
 # The plug-in's video path: a stream core plays the test camera (its own
 # instance, with scrolling colour bars) into windows under wine64; the
 # pictures are read back from the screen.
