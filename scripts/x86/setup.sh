@@ -91,6 +91,13 @@ if [ "$(cat "$tree/.camvue-stamp" 2>/dev/null)" != "$tree_packages" ]; then
   echo "$tree_packages" >"$tree/.camvue-stamp"
 fi
 
+# The tree's resolver reads the tree's own /etc/hosts, which debootstrap does
+# not write: without it "localhost" does not resolve for 32-bit programs.
+if [ ! -s "$tree/etc/hosts" ]; then
+  printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' >"$tree/etc/hosts"
+  log "wrote $tree/etc/hosts"
+fi
+
 # --- the preload library ------------------------------------------------------
 # Built on the host as 32-bit code against the tree's own C library headers and
 # libc.so.6; no host 32-bit libraries are needed.
