@@ -71,4 +71,8 @@ else
   unset DISPLAY
 fi
 
-exec "$wine" "$@"
+# Without address-space randomization: now and then the loader found the
+# fixed address of wine's shared user data already taken ("failed to map the
+# shared user data") and the program never started. A fixed layout either
+# always works or never does.
+exec setarch "$(uname -m)" -R "$wine" "$@"

@@ -199,7 +199,8 @@ class PageHost(unittest.TestCase):
         for cam in ("cam1", "cam2"):
             self.assertGreater(changed_fraction(os.path.join(folder, "a", cam + ".png"),
                                                 os.path.join(folder, "b", cam + ".png")), 0.05,
-                               cam + " did not change over time")
+                               cam + " did not change over time\n" + out + "\n" +
+                               self.camera.stderr_text())
         # The page picture holds both elements.
         _, _, page_rows = read_png(os.path.join(folder, "a", "page.png"))
         self.assertGreaterEqual(len(page_rows[0]), 2 * 320)

@@ -317,7 +317,12 @@ class Camera:
                 client.connect(method + "-request", self.on_request, method.upper())
 
     def on_request(self, client, ctx, method):
-        log("request", method)
+        if method == "SETUP":
+            # the transport asked for: UDP, or TCP after a fall-back
+            res, transport = ctx.request.get_header(GstRtsp.RTSPHeaderField.TRANSPORT, 0)
+            log("request", method, transport if res == GstRtsp.RTSPResult.OK else "-")
+        else:
+            log("request", method)
 
     def start_stock(self):
         """Let GstRTSPServer accept connections itself.  Returns the port."""
