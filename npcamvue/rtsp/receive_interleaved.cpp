@@ -6,19 +6,14 @@
 #include <memory>
 #include <new>
 
+#include "npcamvue/rtsp/receive_limits.h"
 #include "npcamvue/rtsp/rtcp.h"
 #include "npcamvue/rtsp/session.h"
 
 namespace camvue {
 namespace {
 
-constexpr size_t kOutgoingSize = 1024;
-constexpr size_t kRtpHeaderSize = 12;
-constexpr uint32_t kSelectTimeoutMs = 3000;
 constexpr uint32_t kPollMs = 50;
-constexpr uint32_t kReportIntervalMs = 2000;
-constexpr uint32_t kInactivityLimitMs = 15000;
-constexpr int kMaxMisses = 5;
 
 uint32_t ReadBe32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);

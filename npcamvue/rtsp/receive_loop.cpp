@@ -6,6 +6,7 @@
 #include <new>
 
 #include "npcamvue/rtsp/read_response.h"
+#include "npcamvue/rtsp/receive_limits.h"
 #include "npcamvue/rtsp/requests.h"
 #include "npcamvue/rtsp/rtcp.h"
 #include "npcamvue/rtsp/session.h"
@@ -13,14 +14,8 @@
 namespace camvue {
 namespace {
 
-constexpr size_t kOutgoingSize = 1024;
 constexpr size_t kDatagramSize = 65536;
 constexpr size_t kRtcpInputSize = 2048;
-constexpr size_t kRtpHeaderSize = 12;
-constexpr uint32_t kSelectTimeoutMs = 3000;
-constexpr uint32_t kReportIntervalMs = 2000;
-constexpr uint32_t kInactivityLimitMs = 15000;
-constexpr int kMaxMisses = 5;
 // Datagrams read per wake-up before the loop selects again (and looks at
 // the abort request, reports and keep-alives).
 constexpr int kDrainLimit = 64;
