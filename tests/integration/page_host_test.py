@@ -126,7 +126,7 @@ class PageHost(unittest.TestCase):
                 shutil.copy(os.path.join(CODECS, dll), folder)
         return folder
 
-    def run_page(self, folder, page, steps, timeout=300):
+    def run_page(self, folder, page, steps, timeout=120):
         """Runs page-host in `folder`; returns (exit code, stdout lines)."""
         with open(os.path.join(folder, "page.html"), "w") as f:
             f.write(page)
@@ -136,16 +136,22 @@ class PageHost(unittest.TestCase):
         # page-host happens to start first would inherit a pipe and hold it
         # open long after page-host has ended.
         log = os.path.join(folder, "page-host.log")
+        def output():
+            with open(log, "rb") as f:
+                return f.read().decode(errors="replace").replace("\r", "").splitlines()
+
         with open(log, "wb") as out:
-            run = subprocess.run(
-                EMULATOR + [PAGE_HOST, "--plugin", "npcamvue.dll", "--steps", "steps.txt",
-                            "page.html"],
-                cwd=folder, env=dict(os.environ, CAMVUE_NEEDS_DISPLAY="1"),
-                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                timeout=timeout)
-        with open(log, "rb") as f:
-            lines = f.read().decode(errors="replace").replace("\r", "").splitlines()
-        return run.returncode, lines
+            try:
+                run = subprocess.run(
+                    EMULATOR + [PAGE_HOST, "--plugin", "npcamvue.dll", "--steps", "steps.txt",
+                                "page.html"],
+                    cwd=folder, env=dict(os.environ, CAMVUE_NEEDS_DISPLAY="1"),
+                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                    timeout=timeout)
+            except subprocess.TimeoutExpired:
+                self.fail("page-host did not end within %d s; its output so far:\n%s" %
+                          (timeout, "\n".join(output())))
+        return run.returncode, output()
 
     def result(self, lines, step):
         """The result line of the (first) step written as `step`."""

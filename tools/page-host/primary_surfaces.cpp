@@ -3,6 +3,7 @@
 #include <ddraw.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace pagehost {
@@ -14,15 +15,36 @@ const GUID kIidDirectDraw7 = {
 
 constexpr int kCreateSurfaceSlot = 6;  // IDirectDraw7
 constexpr int kReleaseSlot = 2;        // IDirectDrawSurface7
+constexpr int kBltSlot = 5;            // IDirectDrawSurface7
+constexpr DWORD kFourccYv12 = 0x32315659;
 
 using CreateSurfaceFn = HRESULT(STDMETHODCALLTYPE*)(IDirectDraw7*, DDSURFACEDESC2*,
                                                     IDirectDrawSurface7**, IUnknown*);
 using ReleaseFn = ULONG(STDMETHODCALLTYPE*)(IDirectDrawSurface7*);
+using BltFn = HRESULT(STDMETHODCALLTYPE*)(IDirectDrawSurface7*, RECT*, IDirectDrawSurface7*, RECT*,
+                                          DWORD, DDBLTFX*);
+
+// A live primary and the last picture blitted to it, at its screen rectangle.
+struct Primary {
+    IDirectDrawSurface7* surface = nullptr;  // not counted: it goes in HookRelease
+    bool blitted = false;
+    RECT dest = {};
+    Picture picture;
+};
 
 CRITICAL_SECTION g_lock;
-std::vector<IDirectDrawSurface7*> g_primaries;  // not counted: they go in HookRelease
+std::vector<Primary> g_primaries;  // oldest first
 CreateSurfaceFn g_createSurface = nullptr;
 ReleaseFn g_release = nullptr;
+BltFn g_blt = nullptr;
+
+Primary* FindPrimary(IDirectDrawSurface7* surface) {
+    for (Primary& p : g_primaries) {
+        if (p.surface == surface)
+            return &p;
+    }
+    return nullptr;
+}
 
 HRESULT STDMETHODCALLTYPE HookCreateSurface(IDirectDraw7* self, DDSURFACEDESC2* desc,
                                             IDirectDrawSurface7** out, IUnknown* outer) {
@@ -30,7 +52,9 @@ HRESULT STDMETHODCALLTYPE HookCreateSurface(IDirectDraw7* self, DDSURFACEDESC2* 
     if (SUCCEEDED(result) && desc != nullptr && out != nullptr && *out != nullptr &&
         (desc->ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) != 0) {
         EnterCriticalSection(&g_lock);
-        g_primaries.push_back(*out);
+        Primary primary;
+        primary.surface = *out;
+        g_primaries.push_back(std::move(primary));
         LeaveCriticalSection(&g_lock);
     }
     return result;
@@ -40,7 +64,8 @@ ULONG STDMETHODCALLTYPE HookRelease(IDirectDrawSurface7* self) {
     EnterCriticalSection(&g_lock);
     const ULONG left = g_release(self);
     if (left == 0)
-        g_primaries.erase(std::remove(g_primaries.begin(), g_primaries.end(), self),
+        g_primaries.erase(std::remove_if(g_primaries.begin(), g_primaries.end(),
+                                         [self](const Primary& p) { return p.surface == self; }),
                           g_primaries.end());
     LeaveCriticalSection(&g_lock);
     return left;
@@ -84,37 +109,106 @@ uint8_t Channel(uint32_t pixel, uint32_t mask) {
     return static_cast<uint8_t>(((pixel & mask) >> Shift(mask)) * 255 / max);
 }
 
-bool Read(IDirectDrawSurface7* surface, const RECT& area, Picture* out) {
-    DDSURFACEDESC2 desc = {};
-    desc.dwSize = sizeof desc;
-    if (FAILED(surface->Lock(nullptr, &desc, DDLOCK_READONLY | DDLOCK_WAIT, nullptr)))
+uint8_t Clamp(int value) {
+    return static_cast<uint8_t>(std::min(255, std::max(0, value)));
+}
+
+// BT.601 studio range to RGB, in 1/1024 steps.
+void Yv12ToRgb(int y, int u, int v, uint8_t* rgb) {
+    const int c = 1192 * (y - 16);
+    rgb[0] = Clamp((c + 1634 * (v - 128)) >> 10);
+    rgb[1] = Clamp((c - 833 * (v - 128) - 401 * (u - 128)) >> 10);
+    rgb[2] = Clamp((c + 2066 * (u - 128)) >> 10);
+}
+
+// The `from` rectangle of a locked surface, scaled (nearest pixel) to
+// width x height. YV12 (Y, then V and U at half the pitch) and RGB of 16 to
+// 32 bits are read; false for any other format.
+bool Convert(const DDSURFACEDESC2& desc, const RECT& from, int width, int height, Picture* out) {
+    const DDPIXELFORMAT& f = desc.ddpfPixelFormat;
+    const bool yv12 = (f.dwFlags & DDPF_FOURCC) != 0 && f.dwFourCC == kFourccYv12;
+    const int bytes = (f.dwFlags & DDPF_RGB) != 0 ? static_cast<int>(f.dwRGBBitCount / 8) : 0;
+    if (!yv12 && (bytes < 2 || bytes > 4))
         return false;
-    const int bytes = static_cast<int>(desc.ddpfPixelFormat.dwRGBBitCount / 8);
-    const LONG left = std::max(area.left, 0L), top = std::max(area.top, 0L);
-    const LONG right = std::min(area.right, static_cast<LONG>(desc.dwWidth));
-    const LONG bottom = std::min(area.bottom, static_cast<LONG>(desc.dwHeight));
-    const bool ok = bytes >= 2 && bytes <= 4 && right > left && bottom > top;
-    if (ok) {
-        out->width = static_cast<int>(right - left);
-        out->height = static_cast<int>(bottom - top);
-        out->rgb.assign(static_cast<size_t>(out->width) * out->height * 3, 0);
-        const auto* base = static_cast<const uint8_t*>(desc.lpSurface);
-        const DDPIXELFORMAT& f = desc.ddpfPixelFormat;
-        uint8_t* to = out->rgb.data();
-        for (LONG y = top; y < bottom; ++y) {
-            const uint8_t* row = base + static_cast<size_t>(y) * desc.lPitch;
-            for (LONG x = left; x < right; ++x) {
-                uint32_t pixel = 0;
-                std::copy(row + x * bytes, row + (x + 1) * bytes,
-                          reinterpret_cast<uint8_t*>(&pixel));
-                *to++ = Channel(pixel, f.dwRBitMask);
-                *to++ = Channel(pixel, f.dwGBitMask);
-                *to++ = Channel(pixel, f.dwBBitMask);
+    const auto* base = static_cast<const uint8_t*>(desc.lpSurface);
+    const size_t pitch = static_cast<size_t>(desc.lPitch);
+    const uint8_t* vPlane = base + pitch * desc.dwHeight;
+    const uint8_t* uPlane = vPlane + (pitch / 2) * (desc.dwHeight / 2);
+    const LONG fromWidth = from.right - from.left, fromHeight = from.bottom - from.top;
+    out->width = width;
+    out->height = height;
+    out->rgb.assign(static_cast<size_t>(width) * height * 3, 0);
+    uint8_t* to = out->rgb.data();
+    for (int row = 0; row < height; ++row) {
+        const size_t y = static_cast<size_t>(from.top + row * fromHeight / height);
+        for (int col = 0; col < width; ++col, to += 3) {
+            const size_t x = static_cast<size_t>(from.left + col * fromWidth / width);
+            if (yv12) {
+                const size_t chroma = (y / 2) * (pitch / 2) + x / 2;
+                Yv12ToRgb(base[y * pitch + x], uPlane[chroma], vPlane[chroma], to);
+                continue;
             }
+            uint32_t pixel = 0;
+            std::copy(base + y * pitch + x * bytes, base + y * pitch + (x + 1) * bytes,
+                      reinterpret_cast<uint8_t*>(&pixel));
+            to[0] = Channel(pixel, f.dwRBitMask);
+            to[1] = Channel(pixel, f.dwGBitMask);
+            to[2] = Channel(pixel, f.dwBBitMask);
         }
     }
-    surface->Unlock(nullptr);
+    return true;
+}
+
+// The picture a blit from `source` gives a destination of width x height.
+bool ReadSource(IDirectDrawSurface7* source, const RECT* part, int width, int height,
+                Picture* out) {
+    DDSURFACEDESC2 desc = {};
+    desc.dwSize = sizeof desc;
+    if (width <= 0 || height <= 0 ||
+        FAILED(source->Lock(nullptr, &desc, DDLOCK_READONLY | DDLOCK_WAIT, nullptr)))
+        return false;
+    RECT whole = {0, 0, static_cast<LONG>(desc.dwWidth), static_cast<LONG>(desc.dwHeight)};
+    RECT from = whole;
+    const bool inside = part == nullptr || IntersectRect(&from, part, &whole);
+    const bool ok = inside && desc.lpSurface != nullptr && Convert(desc, from, width, height, out);
+    source->Unlock(nullptr);
     return ok;
+}
+
+// A blit to a tracked primary also updates its copy. The source is read
+// after the blit: the plug-in does not touch it before its next one.
+HRESULT STDMETHODCALLTYPE HookBlt(IDirectDrawSurface7* self, RECT* dest,
+                                  IDirectDrawSurface7* source, RECT* part, DWORD flags,
+                                  DDBLTFX* fx) {
+    const HRESULT result = g_blt(self, dest, source, part, flags, fx);
+    if (FAILED(result) || source == nullptr)
+        return result;
+    EnterCriticalSection(&g_lock);
+    const bool primary = FindPrimary(self) != nullptr;
+    LeaveCriticalSection(&g_lock);
+    if (!primary)
+        return result;
+    RECT to = {};
+    if (dest != nullptr) {
+        to = *dest;
+    } else {
+        DDSURFACEDESC2 desc = {};
+        desc.dwSize = sizeof desc;
+        if (FAILED(self->GetSurfaceDesc(&desc)))
+            return result;
+        to = {0, 0, static_cast<LONG>(desc.dwWidth), static_cast<LONG>(desc.dwHeight)};
+    }
+    Picture picture;
+    if (!ReadSource(source, part, to.right - to.left, to.bottom - to.top, &picture))
+        return result;
+    EnterCriticalSection(&g_lock);
+    if (Primary* p = FindPrimary(self)) {
+        p->blitted = true;
+        p->dest = to;
+        p->picture = std::move(picture);
+    }
+    LeaveCriticalSection(&g_lock);
+    return result;
 }
 
 }  // namespace
@@ -144,10 +238,11 @@ bool TrackPrimarySurfaces(std::string* error) {
         return false;
     }
     g_release = Patch<ReleaseFn>(probe, kReleaseSlot, HookRelease);
+    g_blt = Patch<BltFn>(probe, kBltSlot, HookBlt);
     g_createSurface = Patch<CreateSurfaceFn>(ddraw, kCreateSurfaceSlot, HookCreateSurface);
     probe->Release();
     ddraw->Release();
-    if (g_release == nullptr || g_createSurface == nullptr) {
+    if (g_release == nullptr || g_blt == nullptr || g_createSurface == nullptr) {
         *error = "cannot hook DirectDraw";
         return false;
     }
@@ -155,25 +250,26 @@ bool TrackPrimarySurfaces(std::string* error) {
 }
 
 bool CapturePrimary(HWND hwnd, const RECT& area, Picture* out) {
-    if (g_createSurface == nullptr)
+    if (g_createSurface == nullptr || area.right <= area.left || area.bottom <= area.top)
         return false;
-    IDirectDrawSurface7* found = nullptr;
+    bool found = false;
     EnterCriticalSection(&g_lock);
     // The newest first: a renderer that made itself again for a new picture
     // size draws through its latest primary.
     for (auto it = g_primaries.rbegin(); it != g_primaries.rend(); ++it) {
-        if (ClipperWindow(*it) == hwnd) {
-            found = *it;
-            found->AddRef();
-            break;
-        }
+        if (ClipperWindow(it->surface) != hwnd)
+            continue;
+        found = true;
+        out->width = static_cast<int>(area.right - area.left);
+        out->height = static_cast<int>(area.bottom - area.top);
+        out->rgb.assign(static_cast<size_t>(out->width) * out->height * 3, 0);
+        if (it->blitted)
+            Paste(it->picture, static_cast<int>(it->dest.left - area.left),
+                  static_cast<int>(it->dest.top - area.top), out);
+        break;
     }
     LeaveCriticalSection(&g_lock);
-    if (found == nullptr)
-        return false;
-    const bool ok = Read(found, area, out);
-    found->Release();
-    return ok;
+    return found;
 }
 
 int TrackedPrimaries() {
