@@ -27,7 +27,6 @@ using BltFn = HRESULT(STDMETHODCALLTYPE*)(IDirectDrawSurface7*, RECT*, IDirectDr
 // A live primary and the last picture blitted to it, at its screen rectangle.
 struct Primary {
     IDirectDrawSurface7* surface = nullptr;  // not counted: it goes in HookRelease
-    bool blitted = false;
     RECT dest = {};
     Picture picture;
 };
@@ -203,7 +202,6 @@ HRESULT STDMETHODCALLTYPE HookBlt(IDirectDrawSurface7* self, RECT* dest,
         return result;
     EnterCriticalSection(&g_lock);
     if (Primary* p = FindPrimary(self)) {
-        p->blitted = true;
         p->dest = to;
         p->picture = std::move(picture);
     }
@@ -263,7 +261,7 @@ bool CapturePrimary(HWND hwnd, const RECT& area, Picture* out) {
         out->width = static_cast<int>(area.right - area.left);
         out->height = static_cast<int>(area.bottom - area.top);
         out->rgb.assign(static_cast<size_t>(out->width) * out->height * 3, 0);
-        if (it->blitted)
+        if (!it->picture.rgb.empty())  // blitted to at least once
             Paste(it->picture, static_cast<int>(it->dest.left - area.left),
                   static_cast<int>(it->dest.top - area.top), out);
         break;
